@@ -1,0 +1,30 @@
+#include "fake/FakePlatform.h"
+
+#include "platform/Platform.h"
+
+namespace fake {
+
+FakePlatform::FakePlatform() {
+    platform::install(platform::Services{
+        .application = &application,
+        .alerts = &alerts,
+        .workspace = &workspace,
+        .mainBundle = &bundle,
+        .localization = &localization,
+        .processInfo = &process,
+        .fileManager = &files,
+        .distributedNotifications = &notifications,
+        .xpc = &xpc,
+        .serviceManagement = &loginItems,
+        .accessibility = &accessibility,
+        .keyboardEvents = &keyboard,
+        .mainQueue = &scheduler.mainQueue(),
+        .log = &log,
+        .clock = &clock,
+        .posix = &posix,
+    });
+}
+
+FakePlatform::~FakePlatform() { platform::install(platform::Services{}); }
+
+}  // namespace fake
