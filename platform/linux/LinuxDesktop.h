@@ -1,0 +1,53 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/Alert.h"
+#include "platform/Bundle.h"
+#include "platform/KeyboardEvents.h"
+#include "platform/RunningApplication.h"
+
+// The seam inside the Linux platform between the process side (main loop,
+// bus, files, processes, login items, log) and the graphical desktop (X11,
+// XTest, GTK, gettext). Without a display there is no Desktop, and the
+// process side falls back to its headless behaviour.
+namespace platform::linux_desktop {
+
+// The window that receives keystrokes now.
+struct FrontWindow {
+    ProcessIdentifier pid = 0;  // from _NET_WM_PID; 0 when the window has none
+    std::optional<std::string> applicationId;  // _GTK_APPLICATION_ID
+    std::optional<std::string> windowClass;    // WM_CLASS class part
+};
+
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    virtual std::optional<FrontWindow> frontWindow() = 0;
+    // Calls `changed` on the main queue (GLib's default main context) each
+    // time another window becomes active.
+    virtual void watchActivations(std::function<void()> changed) = 0;
+    // Activates the most recently active window of the process.
+    virtual bool activateProcess(ProcessIdentifier pid) = 0;
+    // Brings this process's own windows (an alert) to the front.
+    virtual void activateSelf() = 0;
+
+    virtual AlertPresenter& alerts() = 0;
+    // Key codes are macOS virtual key codes, translated when posted.
+    virtual KeyboardEvents& keyboardEvents() = 0;
+    // Whether synthetic input can be posted (the XTEST extension is there).
+    virtual bool canPostEvents() = 0;
+};
+
+// Opens the display named by DISPLAY; none without one.
+std::unique_ptr<Desktop> openX11Desktop();
+
+// gettext catalogues from the bundle's Contents/Resources, the English text
+// (the message id) as fallback.
+std::unique_ptr<Localization> makeGettextLocalization(const std::string& resourcesPath);
+
+}  // namespace platform::linux_desktop
