@@ -71,6 +71,13 @@ void FakeScheduler::advance(double delay) {
 
 std::size_t FakeScheduler::pendingCount() const { return items_.size(); }
 
+void FakeScheduler::discardPending() {
+    while (!items_.empty()) {
+        const auto dropped = std::move(items_);
+        items_.clear();
+    }
+}
+
 std::size_t FakeScheduler::pendingCount(const FakeQueue& queue) const {
     return static_cast<std::size_t>(
         std::count_if(items_.begin(), items_.end(), [&](const Item& item) { return item.queue == &queue; }));

@@ -70,6 +70,10 @@ public:
     std::size_t pendingCount() const;
     std::size_t pendingCount(const FakeQueue& queue) const;
 
+    // Drops every pending item unrun, and whatever the dropped items schedule
+    // as they are destroyed.
+    void discardPending();
+
 private:
     friend class FakeQueue;
     struct Item {

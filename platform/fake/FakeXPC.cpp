@@ -66,6 +66,15 @@ std::unique_ptr<platform::XPCListener> FakeXPC::makeListener(const std::string& 
     return listener;
 }
 
+void FakeXPC::dropConnections() {
+    const auto connections = std::move(connections_);
+    connections_.clear();
+    for (const auto& connection : connections) {
+        connection->invalidationHandler = nullptr;
+        connection->exportedObject.reset();
+    }
+}
+
 FakeListener* FakeXPC::listener(const std::string& machServiceName) const {
     for (auto* listener : listeners_) {
         if (listener->machServiceName == machServiceName) return listener;

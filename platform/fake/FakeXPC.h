@@ -48,7 +48,8 @@ public:
     void setExportedObject(std::shared_ptr<platform::XPCExportedObject> object) override {
         exportedObject = std::move(object);
     }
-    platform::ProcessIdentifier processIdentifier() const override { return pid_; }
+    // An ended connection no longer names its peer, whose pid may be reused.
+    platform::ProcessIdentifier processIdentifier() const override { return invalidated ? 0 : pid_; }
     void setInvalidationHandler(std::function<void()> handler) override { invalidationHandler = std::move(handler); }
     void resume() override { resumed = true; }
 
@@ -98,6 +99,10 @@ public:
 
     FakeListener* listener(const std::string& machServiceName) const;
     std::vector<std::string> listenersMade;
+
+    // The process ends: every connection lets go of its exported object and
+    // handler without calling them.
+    void dropConnections();
 
 private:
     friend class FakeListener;
