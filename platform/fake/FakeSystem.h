@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -174,7 +175,10 @@ public:
     explicit FakeDistributedNotifications(FakeScheduler& scheduler) : scheduler_(scheduler) {}
     void postNotificationName(const std::string& name, bool deliverImmediately) override {
         posted.push_back(PostedNotification{name, deliverImmediately, scheduler_.now(), scheduler_.currentQueueLabel()});
+        if (onPost) onPost(name);
     }
+    // Lets a test look at the world at the moment a notification goes out.
+    std::function<void(const std::string&)> onPost;
     std::size_t count(const std::string& name) const;
     std::vector<PostedNotification> posted;
 
