@@ -145,8 +145,10 @@ TEST_F(AgentRuntime, AReplacedExecutableKeepsServingAndHandsOverOnlyWhenOpenedAg
     EXPECT_EQ(launch.bundlePath, testing::helperBundle);
     EXPECT_TRUE(launch.configuration.createsNewApplicationInstance);
     EXPECT_FALSE(launch.configuration.activates);
-    EXPECT_EQ(launch.configuration.environment, (std::map<std::string, std::string>{{"KVX_AUTOPASTE_AGENT", "0"}}));
-    EXPECT_EQ(desktop.log.count("Opened after the app was replaced; handing over to the new copy's set-up."), 2u);
+    EXPECT_EQ(launch.configuration.environment,
+              (std::map<std::string, std::string>{{"KVX_AUTOPASTE_AGENT", "0"}}));
+    EXPECT_EQ(desktop.log.count("Opened after the app was replaced; handing over to the new copy's set-up."),
+              2u);
     EXPECT_TRUE(desktop.application.isTerminated());
     EXPECT_EQ(desktop.notifications.count(willStop), 1u);
     EXPECT_TRUE(desktop.alerts.shown.empty());
@@ -197,8 +199,9 @@ TEST_F(AgentRuntime, ThePasteRoadFromRequestToReplyAndPrompt) {
     EXPECT_EQ(desktop.alerts.shown[0].shownAt, desktop.keyboard.posted[3].at + fake::seconds(0.15));
     EXPECT_EQ(desktop.alerts.shown[0].messageText, "Quillory Helper needs permission to press ⌘V");
     EXPECT_EQ(desktop.workspace.openedURLs.size(), 1u);
-    EXPECT_EQ(desktop.log.count("Paste requested but the permission to post events looks missing; trying anyway."),
-              1u);
+    EXPECT_EQ(
+        desktop.log.count("Paste requested but the permission to post events looks missing; trying anyway."),
+        1u);
 }
 
 }  // namespace

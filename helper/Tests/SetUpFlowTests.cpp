@@ -34,7 +34,8 @@ TEST_F(SetUpFlow, AFirstSetUpRegistersTheAgentAndQuitsSilently) {
     EXPECT_TRUE(desktop.workspace.signals.empty());
     EXPECT_TRUE(desktop.application.isTerminated());
     EXPECT_EQ(desktop.log.count(finished), 1u);
-    EXPECT_EQ(desktop.process.automaticTerminationDisabledFor, std::vector<std::string>{"Registering the agent"});
+    EXPECT_EQ(desktop.process.automaticTerminationDisabledFor,
+              std::vector<std::string>{"Registering the agent"});
     EXPECT_TRUE(desktop.notifications.posted.empty());  // a set-up announces nothing
 }
 
@@ -110,7 +111,8 @@ TEST_F(SetUpFlow, TurnedOffByTheUserItOnlyExplains) {
 
 TEST_F(SetUpFlow, OutsideAnApplicationsFolderNothingOnTheSystemChanges) {
     desktop.bundle.path = "/Volumes/Quillory/Quillory Helper.app";
-    desktop.files.addFile(desktop.files.home + "/Library/LaunchAgents/me.ombrel.quillory.autopastehelper.plist");
+    desktop.files.addFile(desktop.files.home +
+                          "/Library/LaunchAgents/me.ombrel.quillory.autopastehelper.plist");
     desktop.loginItems.mainAppState.status = platform::appServiceEnabled;
     startHelper(std::nullopt);
 

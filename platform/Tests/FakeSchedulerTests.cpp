@@ -113,7 +113,8 @@ TEST(FakeFiles, ResolvesLinksAndRemovesFoldersWithTheirContents) {
 
     platform::Error error;
     EXPECT_TRUE(desktop.files.removeItem("/Applications/Quillory Helper.app", &error));
-    EXPECT_FALSE(desktop.files.fileExists("/Applications/Quillory Helper.app/Contents/MacOS/Quillory Helper"));
+    EXPECT_FALSE(
+        desktop.files.fileExists("/Applications/Quillory Helper.app/Contents/MacOS/Quillory Helper"));
     EXPECT_FALSE(desktop.files.fileExists("/Users/ada/Desktop/Helper.app"));
     EXPECT_FALSE(desktop.files.removeItem("/Applications/Quillory Helper.app", &error));
     EXPECT_FALSE(error.localizedDescription.empty());

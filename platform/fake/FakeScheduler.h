@@ -21,7 +21,8 @@ class FakeScheduler;
 // A serial queue whose work runs only when a test lets virtual time pass.
 class FakeQueue : public platform::DispatchQueue {
 public:
-    FakeQueue(FakeScheduler& scheduler, std::string label) : scheduler_(scheduler), label_(std::move(label)) {}
+    FakeQueue(FakeScheduler& scheduler, std::string label)
+        : scheduler_(scheduler), label_(std::move(label)) {}
 
     void async(WorkItem item) override;
     void asyncAfter(double seconds, WorkItem item) override;

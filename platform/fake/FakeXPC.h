@@ -38,19 +38,22 @@ struct FakeReply {
 };
 
 // One client's connection, seen from both sides.
-class FakeConnection : public platform::XPCConnection,
-                       public std::enable_shared_from_this<FakeConnection> {
+class FakeConnection : public platform::XPCConnection, public std::enable_shared_from_this<FakeConnection> {
 public:
     FakeConnection(FakeScheduler& scheduler, platform::ProcessIdentifier pid, bool meetsRequirement);
 
     void setCodeSigningRequirement(const std::string& text) override { requirement = text; }
-    void setExportedInterface(const platform::XPCInterface& interface) override { exportedInterface = interface; }
+    void setExportedInterface(const platform::XPCInterface& interface) override {
+        exportedInterface = interface;
+    }
     void setExportedObject(std::shared_ptr<platform::XPCExportedObject> object) override {
         exportedObject = std::move(object);
     }
     // An ended connection no longer names its peer, whose pid may be reused.
     platform::ProcessIdentifier processIdentifier() const override { return invalidated ? 0 : pid_; }
-    void setInvalidationHandler(std::function<void()> handler) override { invalidationHandler = std::move(handler); }
+    void setInvalidationHandler(std::function<void()> handler) override {
+        invalidationHandler = std::move(handler);
+    }
     void resume() override { resumed = true; }
 
     // The client's side: sends a request; returns its number.

@@ -70,7 +70,8 @@ bool AutoPasteHelper::applicationShouldHandleReopen(bool) {
 
 void AutoPasteHelper::runAsAgent() {
     if (!InstallLocation::isInApplicationsFolder()) {
-        log.info("Started from %{public}s, which is not an Applications folder: uninstalling.", launchBundlePath);
+        log.info("Started from %{public}s, which is not an Applications folder: uninstalling.",
+                 launchBundlePath);
         uninstall();
         return;
     }
@@ -191,8 +192,8 @@ void AutoPasteHelper::stopRunningAgents(std::function<void()> then) {
     check(std::move(agents), deadline, std::move(then));
 }
 
-void AutoPasteHelper::check(std::vector<platform::ProcessIdentifier> agents, std::chrono::nanoseconds deadline,
-                            std::function<void()> then) {
+void AutoPasteHelper::check(std::vector<platform::ProcessIdentifier> agents,
+                            std::chrono::nanoseconds deadline, std::function<void()> then) {
     std::vector<platform::ProcessIdentifier> stillRunning;
     for (const auto pid : agents) {
         // Signal 0 sends nothing: it only asks whether the process is there.
@@ -208,8 +209,8 @@ void AutoPasteHelper::check(std::vector<platform::ProcessIdentifier> agents, std
         return;
     }
     platform::DispatchQueue::main().asyncAfter(
-        agentStopPollInterval, [self = shared_from_this(), agents = std::move(agents), deadline,
-                                then = std::move(then)]() mutable {
+        agentStopPollInterval,
+        [self = shared_from_this(), agents = std::move(agents), deadline, then = std::move(then)]() mutable {
             self->check(std::move(agents), deadline, std::move(then));
         });
 }
