@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -73,12 +74,15 @@ LinuxRunningApplication::~LinuxRunningApplication() {
 }
 
 bool LinuxRunningApplication::isTerminated() const {
-    // No pidfd: the process was gone before it was looked at.
-    return pidfd_ < 0 || hasEnded(pidfd_);
+    if (pidfd_ >= 0) return hasEnded(pidfd_);
+    // A window that names no process: nothing says it has ended.
+    if (pid_ <= 0) return false;
+    // No pidfd, mostly because the process was gone before it was looked at.
+    return ::kill(pid_, 0) != 0 && errno == ESRCH;
 }
 
 bool LinuxRunningApplication::activate(ApplicationActivationOptions) {
-    if (desktop_ == nullptr || isTerminated()) return false;
+    if (desktop_ == nullptr || pid_ <= 0 || isTerminated()) return false;
     return desktop_->activateProcess(pid_);
 }
 
