@@ -32,6 +32,9 @@ constexpr guint32 alreadyOwner = 4;
 constexpr guint32 queueForName = 0;
 constexpr guint32 doNotQueue = 4;
 
+// The instance answers a reopen before it acts on it.
+constexpr int forwardTimeoutMs = 10000;
+
 }  // namespace
 
 ApplicationInstance::ApplicationInstance(GDBusConnection* bus, const std::string& bundleIdentifier,
@@ -70,7 +73,7 @@ ApplicationInstance::Claim ApplicationInstance::claim(bool newInstance) {
                                                           &vtable, this, nullptr, error.out());
         if (registration_ == 0) g_warning("Cannot serve reopen requests: %s", error.message().c_str());
     }
-    // A few rounds cover an instance that ends between the two calls.
+    // Another round covers an instance that ends between the two calls.
     for (int attempt = 0; attempt < 3; ++attempt) {
         ErrorSlot error;
         GVariantPtr reply(g_dbus_connection_call_sync(
@@ -81,20 +84,32 @@ ApplicationInstance::Claim ApplicationInstance::claim(bool newInstance) {
         guint32 result = 0;
         g_variant_get(reply.get(), "(u)", &result);
         if (newInstance || result == primaryOwner || result == alreadyOwner) return Claim::running;
-        if (forwardReopen()) return Claim::forwarded;
+        switch (forwardReopen()) {
+            case Forward::delivered:
+                return Claim::forwarded;
+            case Forward::noInstance:
+                continue;
+            case Forward::noAnswer:
+                // An instance that does not answer is not waited for: this
+                // process runs, and its set-up can stop that one.
+                return Claim::running;
+        }
     }
     return Claim::running;
 }
 
-bool ApplicationInstance::forwardReopen() {
+ApplicationInstance::Forward ApplicationInstance::forwardReopen() {
     GVariantBuilder platformData;
     g_variant_builder_init(&platformData, G_VARIANT_TYPE("a{sv}"));
     ErrorSlot error;
-    GVariantPtr reply(g_dbus_connection_call_sync(bus_, busName_.c_str(), objectPath_.c_str(),
-                                                  applicationInterface, "Activate",
-                                                  g_variant_new("(a{sv})", &platformData), nullptr,
-                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, error.out()));
-    return reply != nullptr;
+    GVariantPtr reply(
+        g_dbus_connection_call_sync(bus_, busName_.c_str(), objectPath_.c_str(), applicationInterface,
+                                    "Activate", g_variant_new("(a{sv})", &platformData), nullptr,
+                                    G_DBUS_CALL_FLAGS_NO_AUTO_START, forwardTimeoutMs, nullptr, error.out()));
+    if (reply) return Forward::delivered;
+    const bool gone = g_error_matches(error.get(), G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
+                      g_error_matches(error.get(), G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER);
+    return gone ? Forward::noInstance : Forward::noAnswer;
 }
 
 }  // namespace platform::linux_platform

@@ -35,7 +35,8 @@ public:
 private:
     static void handleMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
                              GVariant*, GDBusMethodInvocation* invocation, gpointer self);
-    bool forwardReopen();
+    enum class Forward { delivered, noInstance, noAnswer };
+    Forward forwardReopen();
 
     GDBusConnection* bus_;
     std::string busName_;

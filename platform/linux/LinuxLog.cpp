@@ -1,5 +1,7 @@
 #include "LinuxLog.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <systemd/sd-journal.h>
@@ -77,13 +79,30 @@ void LinuxLog::write(const LogMessage& message) {
     }
     // One write per line, so that lines of several threads never mix.
     const std::string text = line(message, std::chrono::system_clock::now()) + "\n";
+    // A reader that went away must not end the process: SIGPIPE is held
+    // back for this write and taken if it raised one.
+    sigset_t pipeSignal;
+    sigset_t previous;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    const bool wasPending = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
     std::size_t written = 0;
+    bool brokenPipe = false;
     while (written < text.size()) {
         const ssize_t result = ::write(fd_, text.data() + written, text.size() - written);
         if (result < 0 && errno == EINTR) continue;
+        if (result < 0 && errno == EPIPE) brokenPipe = true;
         if (result <= 0) break;
         written += static_cast<std::size_t>(result);
     }
+    if (brokenPipe && !wasPending) {
+        const timespec now{0, 0};
+        sigtimedwait(&pipeSignal, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 }  // namespace platform::linux_platform

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -118,6 +119,20 @@ TEST(Log, WritesOneReadableLineAndRedactsWhatIsNotPublic) {
                                           R"(me\.ombrel\.quillory\.autopastehelper:main )"
                                           R"(Agent still running after 5\.000000 s: <private> \(x\)\n)")))
         << line;
+}
+
+TEST(Log, AReaderThatWentAwayDoesNotEndTheProcess) {
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ::close(pipeEnds[0]);
+    LinuxLog log(LinuxLog::Destination::stream, pipeEnds[1]);
+    // Without care, SIGPIPE would end this test here.
+    log.write(
+        LogMessage{LogLevel::info, "me.ombrel.quillory.autopastehelper", "main", "Nobody reads this", {}});
+    ::close(pipeEnds[1]);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
 
 TEST(Bundle, IsTheAppFolderAroundTheExecutableElseTheExecutablesFolder) {
