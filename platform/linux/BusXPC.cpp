@@ -104,6 +104,10 @@ public:
             });
     }
 
+    // Returns once the invalidation has run and the thread has ended.
+    void waitUntilEnded() { queue_.closeAndWait(); }
+    bool hasEnded() const { return queue_.hasEnded(); }
+
     // After the requests that arrived before; then the connection's thread ends.
     void invalidate() {
         queue_.async([self = shared_from_this()] {
@@ -148,6 +152,8 @@ struct ListenerState {
     guint subtree = 0;
     guint subscription = 0;
     std::map<std::string, Peer> peers;
+    // Invalidated connections whose threads may still run their handlers.
+    std::vector<std::shared_ptr<BusConnection>> ending;
     std::optional<XPCInterface> lastInterface;
     std::map<std::string, GDBusNodeInfo*> nodes;
 
@@ -187,15 +193,21 @@ struct ListenerState {
         } else if (made.connection->hasRequirement() && credentials->uid != uid) {
             made.refusal = "Only processes of the user who runs this service may call it.";
         }
-        if (made.refusal) made.connection->invalidate();
+        if (made.refusal) end(made.connection);
         return &(peers[sender] = std::move(made));
     }
 
     void peerLeft(const std::string& name) {
         auto found = peers.find(name);
         if (found == peers.end()) return;
-        if (!found->second.refusal) found->second.connection->invalidate();
+        if (!found->second.refusal) end(found->second.connection);
         peers.erase(found);
+    }
+
+    void end(const std::shared_ptr<BusConnection>& connection) {
+        connection->invalidate();
+        std::erase_if(ending, [](const auto& ended) { return ended->hasEnded(); });
+        ending.push_back(connection);
     }
 };
 
@@ -284,8 +296,11 @@ public:
         // No callback runs on the listener's thread after this.
         state_->queue->closeAndWait();
         for (auto& [name, peer] : state_->peers) {
-            if (!peer.refusal) peer.connection->invalidate();
+            if (!peer.refusal) state_->end(peer.connection);
         }
+        // Nor does any invalidation handler once the listener is gone: they
+        // may use the delegate.
+        for (const auto& connection : state_->ending) connection->waitUntilEnded();
     }
 
     void setDelegate(XPCListenerDelegate* delegate) override { state_->delegate = delegate; }

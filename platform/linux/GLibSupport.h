@@ -8,17 +8,6 @@
 // Ownership of GLib objects in C++ scopes.
 namespace platform::linux_platform {
 
-struct GObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
-
-struct GErrorFree {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using GErrorPtr = std::unique_ptr<GError, GErrorFree>;
-
 struct GFree {
     void operator()(gpointer memory) const { g_free(memory); }
 };

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 
 #include "Bundles.h"
 #include "GLibSupport.h"

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 
 #include "LinuxDesktop.h"
-#include "Queues.h"
 #include "platform/Workspace.h"
 
 namespace platform::linux_platform {

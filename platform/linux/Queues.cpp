@@ -1,5 +1,6 @@
 #include "Queues.h"
 
+#include <atomic>
 #include <cmath>
 
 namespace platform::linux_platform {
@@ -90,7 +91,9 @@ struct SerialQueue::Thread {
     GMainContext* context;
     GMainLoop* loop;
     ContextQueue queue;
-    GThread* thread = nullptr;
+    GThread* thread = nullptr;  // until joined
+    GThread* identity = nullptr;
+    std::atomic<bool> hasEnded{false};
 };
 
 SerialQueue::SerialQueue(const std::string& name, GMainContext* context)
@@ -106,10 +109,12 @@ SerialQueue::SerialQueue(const std::string& name, GMainContext* context)
             g_main_context_push_thread_default(context);
             g_main_loop_run((*self)->loop);
             g_main_context_pop_thread_default(context);
+            (*self)->hasEnded = true;
             delete self;
             return nullptr;
         },
         held);
+    thread_->identity = thread_->thread;
 }
 
 SerialQueue::~SerialQueue() { close(); }
@@ -129,9 +134,12 @@ void SerialQueue::close() {
 
 void SerialQueue::closeAndWait() {
     close();
+    if (g_thread_self() == thread_->identity) return;
     GThread* thread = std::exchange(thread_->thread, nullptr);
     if (thread != nullptr) g_thread_join(thread);
 }
+
+bool SerialQueue::hasEnded() const { return thread_->hasEnded; }
 
 GMainContext* SerialQueue::context() const { return thread_->context; }
 

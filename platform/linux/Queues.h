@@ -58,8 +58,10 @@ public:
     void async(WorkItem item) override;
     void asyncAfter(double seconds, WorkItem item) override;
     void close();
-    // Not from the queue's own thread.
+    // From the queue's own thread it cannot wait, and only closes.
     void closeAndWait();
+    // Whether the thread has run its last work and ended.
+    bool hasEnded() const;
 
     // The context that runs this queue's work (for GLib sources).
     GMainContext* context() const;

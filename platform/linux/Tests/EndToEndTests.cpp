@@ -160,6 +160,11 @@ protected:
             ::kill(pid, SIGKILL);
             waitUntil([&] { return process.hasEnded(); });
         }
+        // And nothing of it stays installed or registered.
+        std::error_code ignored;
+        fs::remove_all(app, ignored);
+        fs::remove(activationFilePath(serviceName), ignored);
+        fs::remove(autostartFilePath("me.ombrel.quillory.autopastehelper.agent"), ignored);
         g_dbus_connection_signal_unsubscribe(bus, subscription);
         g_object_unref(bus);
     }
