@@ -128,6 +128,68 @@ private:
     int pidfd_;
 };
 
+// dbus-monitor, watching the helper's notifications; counts them by name.
+class Monitor {
+public:
+    Monitor() {
+        GError* error = nullptr;
+        process_ = g_subprocess_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE, &error, "dbus-monitor", "--session",
+                                    "type='signal',interface='me.ombrel.quillory.helper'", nullptr);
+        if (process_ == nullptr) {
+            ADD_FAILURE() << error->message;
+            g_error_free(error);
+            return;
+        }
+        lines_ = g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_));
+        readLine();
+        // Once a monitor, it hears the bus take its name away.
+        EXPECT_TRUE(waitUntil([&] { return isReady_; })) << "dbus-monitor did not start";
+    }
+    ~Monitor() {
+        if (process_ == nullptr) return;
+        g_subprocess_force_exit(process_);
+        waitUntil([&] { return isClosed_; });
+        g_subprocess_wait(process_, nullptr, nullptr);
+        g_object_unref(lines_);
+        g_object_unref(process_);
+    }
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+
+    int count(const std::string& member) { return heard_[member]; }
+
+private:
+    void readLine() {
+        g_data_input_stream_read_line_async(
+            lines_, G_PRIORITY_DEFAULT, nullptr,
+            [](GObject* source, GAsyncResult* result, gpointer data) {
+                auto* self = static_cast<Monitor*>(data);
+                gchar* line = g_data_input_stream_read_line_finish_utf8(G_DATA_INPUT_STREAM(source), result,
+                                                                        nullptr, nullptr);
+                if (line == nullptr) {
+                    self->isClosed_ = true;
+                    return;
+                }
+                self->take(line);
+                g_free(line);
+                self->readLine();
+            },
+            this);
+    }
+    void take(const std::string& line) {
+        if (line.find("member=NameLost") != std::string::npos) isReady_ = true;
+        const std::string prefix = "interface=me.ombrel.quillory.helper; member=";
+        if (const auto at = line.find(prefix); at != std::string::npos)
+            ++heard_[line.substr(at + prefix.size())];
+    }
+
+    GSubprocess* process_ = nullptr;
+    GDataInputStream* lines_ = nullptr;
+    bool isReady_ = false;
+    bool isClosed_ = false;
+    std::map<std::string, int> heard_;
+};
+
 class HelperEndToEnd : public testing::Test {
 protected:
     void SetUp() override {
@@ -141,16 +203,7 @@ protected:
         // too: a bundle identifier of its own keeps their agents out of
         // reach of this test's set-ups, and this test's out of theirs.
         setBundleIdentifier(app + "/Contents/Info.plist", bundleIdentifier);
-        subscription = g_dbus_connection_signal_subscribe(
-            bus, nullptr, "me.ombrel.quillory.helper", nullptr, "/me/ombrel/quillory/helper", nullptr,
-            G_DBUS_SIGNAL_FLAGS_NONE,
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* member, GVariant*,
-               gpointer data) { ++(*static_cast<std::map<std::string, int>*>(data))[member]; },
-            &heard, nullptr);
-        // The match rule is in place once a later call has come back.
-        g_variant_unref(g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                    "org.freedesktop.DBus", "GetId", nullptr, nullptr,
-                                                    G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+        monitor = std::make_unique<Monitor>();
     }
 
     void TearDown() override {
@@ -165,7 +218,7 @@ protected:
         fs::remove_all(app, ignored);
         fs::remove(activationFilePath(serviceName), ignored);
         fs::remove(autostartFilePath("me.ombrel.quillory.autopastehelper.agent"), ignored);
-        g_dbus_connection_signal_unsubscribe(bus, subscription);
+        monitor.reset();
         g_object_unref(bus);
     }
 
@@ -189,7 +242,8 @@ protected:
 
     // Waits until `count` didStart signals have come and an agent serves.
     ProcessIdentifier agentAfterStart(int count) {
-        EXPECT_TRUE(waitUntil([&] { return heard["didStart"] >= count && agent(); })) << "no agent started";
+        EXPECT_TRUE(waitUntil([&] { return monitor->count("didStart") >= count && agent(); }))
+            << "no agent started";
         return agent().value_or(0);
     }
 
@@ -200,8 +254,7 @@ protected:
     GDBusConnection* bus = nullptr;
     std::string app;
     std::string executable;
-    guint subscription = 0;
-    std::map<std::string, int> heard;
+    std::unique_ptr<Monitor> monitor;
 };
 
 TEST_F(HelperEndToEnd, SetUpRegistersTheAgentWhichTheBusStartsOnDemand) {
@@ -225,7 +278,7 @@ TEST_F(HelperEndToEnd, SetUpRegistersTheAgentWhichTheBusStartsOnDemand) {
     EXPECT_EQ(call("Ping"), "(true,)\n");
     const ProcessIdentifier second = agentAfterStart(2);
     EXPECT_NE(second, first);
-    EXPECT_EQ(heard["willStop"], 0);
+    EXPECT_EQ(monitor->count("willStop"), 0);
 }
 
 TEST_F(HelperEndToEnd, RemovingTheBundleUninstallsTheAgentAtTheNextRequest) {
@@ -235,7 +288,7 @@ TEST_F(HelperEndToEnd, RemovingTheBundleUninstallsTheAgentAtTheNextRequest) {
 
     EXPECT_EQ(call("Ping"), "(false,)\n");
     // Once when the uninstall begins, once when the agent terminates.
-    EXPECT_TRUE(waitUntil([&] { return heard["willStop"] == 2; })) << heard["willStop"];
+    EXPECT_TRUE(waitUntil([&] { return monitor->count("willStop") == 2; })) << monitor->count("willStop");
     EXPECT_TRUE(waitUntil([&] { return agentProcess.hasEnded(); }));
     EXPECT_FALSE(fs::exists(activationFilePath(serviceName)));
     EXPECT_FALSE(fs::exists(autostartFilePath("me.ombrel.quillory.autopastehelper.agent")));
@@ -283,11 +336,12 @@ TEST_F(HelperEndToEnd, OpeningAgainReachesTheAgentAndHandsOverToAReplacedCopy) {
     EXPECT_EQ(opened.status, 0) << opened.err;
 
     EXPECT_TRUE(waitUntil([&] { return firstAgent.hasEnded(); }));
-    EXPECT_GE(heard["willStop"], 1);
+    // It ended in order: it announced it.
+    EXPECT_TRUE(waitUntil([&] { return monitor->count("willStop") == 1; }));
     const ProcessIdentifier second = agentAfterStart(2);
     EXPECT_NE(second, first);
-    struct stat running {
-    }, installed{};
+    struct stat running = {};
+    struct stat installed = {};
     ASSERT_EQ(::stat(("/proc/" + std::to_string(second) + "/exe").c_str(), &running), 0);
     ASSERT_EQ(::stat(executable.c_str(), &installed), 0);
     EXPECT_EQ(running.st_ino, installed.st_ino);
