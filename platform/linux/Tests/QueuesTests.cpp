@@ -32,16 +32,16 @@ TEST(MainQueue, RunsWorkInTheOrderItBecameDueAndNeverEarly) {
         const gint64 deadline = start + static_cast<gint64>(seconds * 1e6);
         return [&runs, name, deadline] { runs.push_back({name, g_get_monotonic_time() - deadline}); };
     };
-    main.asyncAfter(0.0030, record("3.0 ms", 0.0030));
-    main.asyncAfter(0.0004, record("0.4 ms", 0.0004));
-    main.asyncAfter(0.0008, record("0.8 ms", 0.0008));
     main.async(record("now", 0));
+    main.asyncAfter(0.030, record("30 ms", 0.030));
+    main.asyncAfter(0.0004, record("0.4 ms", 0.0004));
+    main.asyncAfter(0.010, record("10 ms", 0.010));
     ASSERT_TRUE(waitUntil([&] { return runs.size() == 4; }));
     ASSERT_EQ(runs.size(), 4u);
     EXPECT_EQ(runs[0].name, "now");
     EXPECT_EQ(runs[1].name, "0.4 ms");
-    EXPECT_EQ(runs[2].name, "0.8 ms");
-    EXPECT_EQ(runs[3].name, "3.0 ms");
+    EXPECT_EQ(runs[2].name, "10 ms");
+    EXPECT_EQ(runs[3].name, "30 ms");
     for (const auto& run : runs) EXPECT_GE(run.late, 0) << run.name;
 }
 
@@ -51,13 +51,13 @@ TEST(MainQueue, OverdueWorkRunsByDeadlineBeforeWorkSubmittedLater) {
     main.async([&] {
         // Scheduled later for an earlier deadline; both are overdue when
         // this item ends, and the async item is submitted after that.
-        main.asyncAfter(0.002, [&] { ran.push_back("2 ms"); });
-        main.asyncAfter(0.001, [&] { ran.push_back("1 ms"); });
-        busyFor(4000);
+        main.asyncAfter(0.020, [&] { ran.push_back("20 ms"); });
+        main.asyncAfter(0.010, [&] { ran.push_back("10 ms"); });
+        busyFor(30000);
         main.async([&] { ran.push_back("async"); });
     });
     ASSERT_TRUE(waitUntil([&] { return ran.size() == 3; }));
-    EXPECT_EQ(ran, (std::vector<std::string>{"1 ms", "2 ms", "async"}));
+    EXPECT_EQ(ran, (std::vector<std::string>{"10 ms", "20 ms", "async"}));
 }
 
 TEST(MainQueue, KeepsEachThreadsOrderAndRunsEverythingOnTheMainThread) {
@@ -112,17 +112,17 @@ TEST(SerialQueue, RunsItsWorkInOrderOnItsOwnThreadAndFinishesItWhenClosed) {
     std::vector<GThread*> threads;
     std::atomic<bool> done{false};
     SerialQueue queue("test.serial");
-    queue.asyncAfter(0.002, [&] { ran.push_back(4); });
+    queue.asyncAfter(0.020, [&] { ran.push_back(4); });
     for (int i = 0; i < 3; ++i) {
         queue.async([&, i] {
             threads.push_back(g_thread_self());
             ran.push_back(i);
             // Both delays end meanwhile; the queued items were due first.
-            if (i == 0) busyFor(3000);
+            if (i == 0) busyFor(30000);
         });
     }
-    queue.asyncAfter(0.001, [&] { ran.push_back(3); });
-    queue.asyncAfter(0.005, [&] { done = true; });
+    queue.asyncAfter(0.010, [&] { ran.push_back(3); });
+    queue.asyncAfter(0.040, [&] { done = true; });
     ASSERT_TRUE(waitUntil([&] { return done.load(); }));
     queue.async([&] { ran.push_back(5); });
     queue.closeAndWait();
