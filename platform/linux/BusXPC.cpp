@@ -106,7 +106,6 @@ public:
 
     // Returns once the invalidation has run and the thread has ended.
     void waitUntilEnded() { queue_.closeAndWait(); }
-    bool hasEnded() const { return queue_.hasEnded(); }
 
     // After the requests that arrived before; then the connection's thread ends.
     void invalidate() {
@@ -153,7 +152,9 @@ struct ListenerState {
     guint subscription = 0;
     std::map<std::string, Peer> peers;
     // Invalidated connections whose threads may still run their handlers.
-    std::vector<std::shared_ptr<BusConnection>> ending;
+    // Not owned: a connection goes, with its thread and main context, once
+    // its invalidation has run.
+    std::vector<std::weak_ptr<BusConnection>> ending;
     std::optional<XPCInterface> lastInterface;
     std::map<std::string, GDBusNodeInfo*> nodes;
 
@@ -206,7 +207,7 @@ struct ListenerState {
 
     void end(const std::shared_ptr<BusConnection>& connection) {
         connection->invalidate();
-        std::erase_if(ending, [](const auto& ended) { return ended->hasEnded(); });
+        std::erase_if(ending, [](const auto& ended) { return ended.expired(); });
         ending.push_back(connection);
     }
 };
@@ -300,7 +301,9 @@ public:
         }
         // Nor does any invalidation handler once the listener is gone: they
         // may use the delegate.
-        for (const auto& connection : state_->ending) connection->waitUntilEnded();
+        for (const auto& ending : state_->ending) {
+            if (const auto connection = ending.lock()) connection->waitUntilEnded();
+        }
     }
 
     void setDelegate(XPCListenerDelegate* delegate) override { state_->delegate = delegate; }

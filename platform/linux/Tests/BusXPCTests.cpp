@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -170,6 +171,31 @@ TEST_F(BusXPCTest, APeerLeavingTheBusEndsItsConnection) {
     g_object_unref(peer);
     ASSERT_TRUE(waitUntil([&] { return delegate.object.use_count() == 1; }));
     EXPECT_EQ(delegate.endedPids(), (std::vector<ProcessIdentifier>{::getpid()}));
+}
+
+// Each connection has a thread and a main context (with its descriptor):
+// they go with the connection, not with the next one to end.
+TEST_F(BusXPCTest, ConnectionsThatEndedHoldNoDescriptors) {
+    const auto descriptors = [] {
+        int count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+            ++count;
+        return count;
+    };
+    const int before = descriptors();
+    std::vector<GDBusConnection*> peers;
+    for (int i = 0; i < 8; ++i) {
+        peers.push_back(linux_test::newBusPeer());
+        EXPECT_EQ(call(peers.back(), "Ping").value, true);
+    }
+    for (GDBusConnection* peer : peers) {
+        g_dbus_connection_close_sync(peer, nullptr, nullptr);
+        g_object_unref(peer);
+    }
+    EXPECT_TRUE(waitUntil([&] {
+        return delegate.endedPids().size() == peers.size() && descriptors() <= before;
+    })) << delegate.endedPids().size()
+        << " connections ended; " << descriptors() << " descriptors open, " << before << " before";
 }
 
 TEST_F(BusXPCTest, AnotherUserIsRefusedBeforeAnythingReachesTheObject) {
