@@ -266,6 +266,16 @@ const GDBusInterfaceVTable* dispatchNode(GDBusConnection*, const gchar*, const g
 
 const GDBusSubtreeVTable subtreeVTable = {enumerateNodes, introspectNode, dispatchNode, {}};
 
+struct Leaving {
+    ListenerState* state;
+    std::string name;
+};
+
+// The bus tells of a peer's leaving after everything the peer sent, but
+// GDBus hands a call to a subtree over in two steps (an idle source of high
+// priority looks up the node, one of default priority delivers the call),
+// so the news can overtake the peer's last calls. The connection ends at
+// idle priority, once every call already on its way has been delivered.
 void nameOwnerChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                       GVariant* parameters, gpointer data) {
     const gchar* name = nullptr;
@@ -273,7 +283,20 @@ void nameOwnerChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*
     const gchar* newOwner = nullptr;
     g_variant_get(parameters, "(&s&s&s)", &name, &oldOwner, &newOwner);
     // A unique name that loses its owner has left the bus for good.
-    if (name[0] == ':' && newOwner[0] == '\0') static_cast<ListenerState*>(data)->peerLeft(name);
+    if (name[0] != ':' || newOwner[0] != '\0') return;
+    GSource* idle = g_idle_source_new();
+    g_source_set_priority(idle, G_PRIORITY_DEFAULT_IDLE);
+    g_source_set_callback(
+        idle,
+        [](gpointer leaving) -> gboolean {
+            static_cast<Leaving*>(leaving)->state->peerLeft(static_cast<Leaving*>(leaving)->name);
+            return G_SOURCE_REMOVE;
+        },
+        new Leaving{static_cast<ListenerState*>(data), name},
+        [](gpointer leaving) { delete static_cast<Leaving*>(leaving); });
+    // This callback runs on the listener's thread, in its context.
+    g_source_attach(idle, g_main_context_get_thread_default());
+    g_source_unref(idle);
 }
 
 class BusListener : public XPCListener {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <mutex>
@@ -171,6 +172,31 @@ TEST_F(BusXPCTest, APeerLeavingTheBusEndsItsConnection) {
     g_object_unref(peer);
     ASSERT_TRUE(waitUntil([&] { return delegate.object.use_count() == 1; }));
     EXPECT_EQ(delegate.endedPids(), (std::vector<ProcessIdentifier>{::getpid()}));
+}
+
+// The bus tells of a peer's leaving after everything it sent; GDBus may
+// hand over the leaving before the last calls.
+TEST_F(BusXPCTest, CallsAPeerSentBeforeLeavingStillArrive) {
+    constexpr int peers = 20;
+    for (int i = 0; i < peers; ++i) {
+        GDBusConnection* peer = linux_test::newBusPeer();
+        EXPECT_EQ(call(peer, "Ping").value, true);
+        for (int paste = 0; paste < 3; ++paste) {
+            GDBusMessage* message =
+                g_dbus_message_new_method_call(busName, objectPath, interfaceName, "Paste");
+            g_dbus_connection_send_message(peer, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
+            g_object_unref(message);
+        }
+        g_dbus_connection_flush_sync(peer, nullptr, nullptr);
+        g_dbus_connection_close_sync(peer, nullptr, nullptr);
+        g_object_unref(peer);
+    }
+    const auto pastes = [&] {
+        std::lock_guard lock(delegate.object->mutex);
+        return std::count(delegate.object->calls.begin(), delegate.object->calls.end(), "pasteWithReply:");
+    };
+    EXPECT_TRUE(waitUntil([&] { return delegate.endedPids().size() == peers; }));
+    EXPECT_EQ(pastes(), 3 * peers);
 }
 
 // Each connection has a thread and a main context (with its descriptor):
