@@ -49,7 +49,18 @@ LinuxPlatform::LinuxPlatform()
       accessibility_(desktop_.get()),
       headlessAlerts_(bundle_.bundleIdentifier().value_or("linux")),
       workspace_(desktop_.get(), systemQueue_),
-      application_(bus_, mainQueue_, bundle_.bundleIdentifier(), launchedAsNewInstance_, desktop_.get()) {}
+      application_(bus_, mainQueue_, bundle_.bundleIdentifier(), launchedAsNewInstance_, desktop_.get()) {
+    if (bus_ == nullptr) return;
+    // The bus goes when the session ends (or the bus dies). GDBus would then
+    // raise SIGTERM; the process ends in order instead, as at a quit request.
+    g_dbus_connection_set_exit_on_close(bus_, FALSE);
+    g_signal_connect(bus_, "closed",
+                     G_CALLBACK(+[](GDBusConnection*, gboolean, GError*, gpointer application) {
+                         g_message("The session bus has closed; ending.");
+                         static_cast<LinuxApplication*>(application)->terminate();
+                     }),
+                     &application_);
+}
 
 LinuxPlatform::~LinuxPlatform() {
     if (bus_ != nullptr) g_object_unref(bus_);
