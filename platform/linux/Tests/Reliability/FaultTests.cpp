@@ -1,0 +1,238 @@
+// Faults around the agent: clients that leave early, the bundle removed
+// under load, the session bus gone, a termination signal mid-paste, two
+// set-ups at once.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ReliabilitySupport.h"
+
+namespace reliability {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Faults : public ServingAgentTest {};
+
+std::string ownExecutable() { return fs::read_symlink("/proc/self/exe").string(); }
+
+TEST_F(Faults, ClientsThatLeaveBeforeTheirPastesAreAnsweredCostNothing) {
+    // The first connection makes what the agent keeps for good.
+    EXPECT_EQ(callOnce(sessionBusAddress(), "Paste").value, false);
+    Usage rest;
+    ASSERT_TRUE(waitUntil([&] { return (rest = agent->usage()).connectionThreads == 0; }));
+
+    std::vector<std::unique_ptr<Child>> leavers;
+    for (int i = 0; i < 10; ++i)
+        leavers.push_back(
+            std::make_unique<Child>(std::vector<std::string>{ownExecutable(), "--exiting-client", "3"},
+                                    std::map<std::string, std::string>{}));
+    for (auto& leaver : leavers) {
+        ASSERT_TRUE(leaver->waitForEnd(20));
+        EXPECT_TRUE(leaver->exitedWith(0)) << leaver->describeEnd();
+    }
+    if (logsToStandardError()) {
+        // Each paste ran, to an answer nobody took; each connection ended.
+        EXPECT_TRUE(waitUntil([&] {
+            return agent->count("Could not create the ⌘V keyboard events.") == 1 + 30;
+        })) << agent->count("Could not create the ⌘V keyboard events.")
+            << "\n"
+            << agent->log();
+        for (auto& leaver : leavers) {
+            const std::string ended = "Connection from pid " + std::to_string(leaver->pid()) + " ended";
+            EXPECT_TRUE(waitUntil([&] { return agent->count(ended) == 1; })) << ended;
+        }
+    }
+    Usage now;
+    EXPECT_TRUE(waitUntil([&] {
+        now = agent->usage();
+        return now.connectionThreads == 0 && now.descriptors <= rest.descriptors &&
+               now.threads <= rest.threads;
+    })) << "threads "
+        << now.threads << " (" << rest.threads << "), descriptors " << now.descriptors << " ("
+        << rest.descriptors << ")";
+    EXPECT_EQ(callOnce(sessionBusAddress(), "Ping").value, true);
+}
+
+TEST_F(Faults, RemovingTheBundleUnderLoadUninstallsOnceAndEnds) {
+    // Registered, as a set-up leaves it; this agent already runs.
+    {
+        SetUpProcess setUp(*helper, {{"QUILLORY_NEW_INSTANCE", "1"}});
+        ASSERT_TRUE(setUp.waitForEnd(30));
+        ASSERT_TRUE(setUp.exitedWith(0)) << setUp.describeEnd() << "\n" << setUp.log();
+    }
+    ASSERT_TRUE(helper->isRegistered());
+    EXPECT_EQ(serviceOwner(bus), agent->pid());
+
+    // Twenty clients ping, four requests in flight each, until one answer
+    // says false or fails.
+    auto clients = makeClients(20);
+    std::vector<bool> stopped(clients.size(), false);
+    const auto pump = [&] {
+        for (std::size_t i = 0; i < clients.size(); ++i) {
+            auto& client = *clients[i];
+            if (!stopped[i]) {
+                for (const auto& answer : client.received()) stopped[i] = stopped[i] || answer.value != true;
+            }
+            while (!stopped[i] && client.sent() - client.answered() < 4) client.send(Request::ping);
+        }
+    };
+    ASSERT_TRUE(waitUntil([&] {
+        pump();
+        for (const auto& client : clients)
+            if (client->answered() < 20) return false;
+        return true;
+    }));
+    fs::remove_all(helper->bundle());
+    const auto removed = std::chrono::steady_clock::now();
+
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            pump();
+            return !agent->isRunning();
+        },
+        15));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - removed).count();
+    EXPECT_LT(seconds, 10.0) << "the agent ended " << seconds << " s after the bundle went";
+    EXPECT_TRUE(agent->exitedWith(0)) << agent->describeEnd();
+    // Everything sent got its one answer: true, then false, then errors
+    // once the agent has gone.
+    EXPECT_TRUE(waitUntil([&] {
+        for (const auto& client : clients)
+            if (client->answered() < client->sent()) return false;
+        return true;
+    }));
+    int falses = 0;
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        const std::string name = "client " + std::to_string(i);
+        int stage = 0;  // 0 true, 1 false, 2 errors
+        for (const auto& answer : checkAnswers(*clients[i], name)) {
+            const int now = answer.value == true ? 0 : answer.value == false ? 1 : 2;
+            EXPECT_GE(now, stage) << name << " got " << (answer.value ? "an answer" : answer.error)
+                                  << " after a later kind";
+            stage = std::max(stage, now);
+            if (now == 1) ++falses;
+        }
+    }
+    EXPECT_GE(falses, 1);
+
+    // willStop once at the uninstall and once at the termination; every
+    // signal of the agent has arrived once the bus answers after its end.
+    EXPECT_EQ(serviceOwner(bus), std::nullopt);
+    EXPECT_EQ(notifications->countAfterRoundTrip("willStop"), 2);
+    if (logsToStandardError()) {
+        EXPECT_EQ(agent->count("This copy is no longer installed; unregistering the agent."), 1)
+            << agent->log();
+    }
+    EXPECT_FALSE(fs::exists(helper->bundle()));
+    EXPECT_FALSE(helper->isRegistered());
+}
+
+TEST_F(Faults, WhenTheSessionBusDiesTheAgentEndsWithoutSpinning) {
+    // An agent of a bus of its own, with clients at work on it.
+    PrivateBus privateBus;
+    GDBusConnection* watcher = g_dbus_connection_new_for_address_sync(
+        privateBus.address().c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    ASSERT_NE(watcher, nullptr);
+    auto watched = std::make_unique<Notifications>(watcher);
+    Agent busAgent(*helper, {{"DBUS_SESSION_BUS_ADDRESS", privateBus.address()}});
+    ASSERT_TRUE(waitUntilServing(watcher, busAgent, *watched));
+    auto clients = makeClients(5, privateBus.address());
+    ASSERT_TRUE(drive(clients, 50, 4, 5, 30));
+    for (auto& client : clients) {
+        for (int i = 0; i < 4; ++i) client->send(Request::ping);
+    }
+
+    const double cpuBefore = busAgent.usage().cpuSeconds;
+    privateBus.daemon().signal(SIGKILL);
+    const auto killed = std::chrono::steady_clock::now();
+    EXPECT_TRUE(busAgent.waitForEnd(10))
+        << "the agent still runs, using " << busAgent.usage().cpuSeconds - cpuBefore << " s of CPU time";
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_TRUE(busAgent.exitedWith(0)) << busAgent.describeEnd();
+    EXPECT_LT(busAgent.cpuSeconds() - cpuBefore, 1.0);
+    if (logsToStandardError()) {
+        EXPECT_EQ(busAgent.count("session bus"), 1) << busAgent.log();
+    }
+
+    clients.clear();
+    watched.reset();
+    g_object_unref(watcher);
+}
+
+TEST_F(Faults, ATerminationSignalDuringPastesEndsTheAgent) {
+    auto clients = makeClients(5);
+    // Pastes only: one is under way at every moment.
+    ASSERT_TRUE(drive(clients, 10, 2, 1, 30));
+    for (auto& client : clients) {
+        for (int i = 0; i < 2; ++i) client->send(Request::paste);
+    }
+    agent->signal(SIGTERM);
+    EXPECT_TRUE(agent->waitForEnd(5)) << "the agent did not end";
+    EXPECT_TRUE(agent->killedBy(SIGTERM) || agent->exitedWith(0)) << agent->describeEnd();
+    // The pastes under way got errors from the bus, each once.
+    EXPECT_TRUE(waitUntil([&] {
+        for (const auto& client : clients)
+            if (client->answered() < client->sent()) return false;
+        return true;
+    }));
+    for (std::size_t i = 0; i < clients.size(); ++i) checkAnswers(*clients[i], "client " + std::to_string(i));
+    EXPECT_TRUE(helper->processes().empty());
+}
+
+// Both end (one may end the other: a set-up stops every other process of
+// its bundle), and one agent is registered and answers.
+void expectOneAgentAfter(const InstalledHelper& helper, GDBusConnection* bus, SetUpProcess& first,
+                         SetUpProcess& second) {
+    // Reaped together: a set-up waits for the other to end, and an unreaped
+    // process has not ended for it.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const bool firstRuns = first.isRunning();
+            return !second.isRunning() && !firstRuns;
+        },
+        30))
+        << "a set-up did not end";
+    for (SetUpProcess* setUp : {&first, &second}) {
+        EXPECT_TRUE(setUp->exitedWith(0) || setUp->killedBy(SIGTERM)) << setUp->describeEnd() << "\n"
+                                                                      << setUp->log();
+    }
+    EXPECT_TRUE(helper.isRegistered());
+    // The bus starts the agent if neither set-up's start survived.
+    EXPECT_EQ(callOnce(sessionBusAddress(), "Ping").value, true);
+    std::vector<pid_t> running;
+    EXPECT_TRUE(waitUntil([&] {
+        running = helper.processes();
+        return running.size() == 1 && serviceOwner(bus) == running.front();
+    })) << running.size()
+        << " processes of the helper run";
+}
+
+TEST_F(Faults, TwoSetUpsAtOnceBothEndAndLeaveOneAgent) {
+    // The agent of this fixture is not registered: stop it for a clean start.
+    agent->stop();
+    {
+        SetUpProcess first(*helper);
+        SetUpProcess second(*helper);
+        expectOneAgentAfter(*helper, bus, first, second);
+    }
+    // With the agent registered and running, as `open -n` does twice.
+    for (int round = 0; round < 3; ++round) {
+        const auto before = helper->processes();
+        SetUpProcess first(*helper, {{"QUILLORY_NEW_INSTANCE", "1"}});
+        SetUpProcess second(*helper, {{"QUILLORY_NEW_INSTANCE", "1"}});
+        expectOneAgentAfter(*helper, bus, first, second);
+        EXPECT_NE(helper->processes(), before) << "round " << round << ": the agent was not stopped";
+    }
+}
+
+}  // namespace
+}  // namespace reliability

@@ -1,0 +1,72 @@
+// Runs the reliability cases and prints one summary line per category (test
+// suite). With --exiting-client it is instead a client of the helper that
+// leaves before its pastes are answered.
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "ReliabilitySupport.h"
+
+namespace {
+
+// Once connected (one ping answered), sends `pastes` pastes and ends at
+// once, without waiting for their answers.
+int exitingClient(int pastes) {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address == nullptr) return 2;
+    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
+        address,
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    if (connection == nullptr) return 2;
+    GVariant* reply = g_dbus_connection_call_sync(
+        connection, reliability::serviceName, reliability::servicePath, reliability::serviceInterface, "Ping",
+        nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, 30000, nullptr, nullptr);
+    if (reply == nullptr) return 3;
+    g_variant_unref(reply);
+    for (int i = 0; i < pastes; ++i) {
+        GDBusMessage* message = g_dbus_message_new_method_call(
+            reliability::serviceName, reliability::servicePath, reliability::serviceInterface, "Paste");
+        g_dbus_connection_send_message(connection, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
+        g_object_unref(message);
+    }
+    g_dbus_connection_flush_sync(connection, nullptr, nullptr);
+    std::fflush(nullptr);
+    ::_exit(0);
+}
+
+// "reliability <category>: N cases, M passed", on standard output and, when
+// QUILLORY_RELIABILITY_SUMMARY names a folder, in a file of its own there.
+class Summary : public testing::EmptyTestEventListener {
+    void OnTestProgramEnd(const testing::UnitTest& unit) override {
+        for (int i = 0; i < unit.total_test_suite_count(); ++i) {
+            const testing::TestSuite& suite = *unit.GetTestSuite(i);
+            if (suite.test_to_run_count() == 0) continue;
+            const std::string line = "reliability " + std::string(suite.name()) + ": " +
+                                     std::to_string(suite.test_to_run_count()) + " cases, " +
+                                     std::to_string(suite.successful_test_count()) + " passed";
+            std::printf("%s\n", line.c_str());
+            if (const char* folder = std::getenv("QUILLORY_RELIABILITY_SUMMARY")) {
+                std::ofstream(std::string(folder) + "/" + suite.name() + ".txt") << line << "\n";
+            }
+        }
+        std::fflush(stdout);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--exiting-client") == 0) return exitingClient(std::atoi(argv[2]));
+    testing::InitGoogleTest(&argc, argv);
+    testing::UnitTest::GetInstance()->listeners().Append(new Summary);
+    return RUN_ALL_TESTS();
+}
