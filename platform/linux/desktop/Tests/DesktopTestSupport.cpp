@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace desktop_test {
 
@@ -187,28 +186,12 @@ bool hasWindowManager() {
     return found;
 }
 
-namespace {
-
-// Every test runs with a window manager that sets _NET_ACTIVE_WINDOW and
-// honours activation requests, as a desktop session has.
-class WindowManagerEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        windowManager_ = std::make_unique<Program>(std::vector<std::string>{"openbox", "--sm-disable"});
-        ASSERT_TRUE(runUntil(hasWindowManager))
-            << "openbox did not come up: "
-            << (windowManager_->lines().empty() ? std::string("(no output)")
-                                                : windowManager_->lines().back());
+WindowManager::WindowManager() : openbox_(std::vector<std::string>{"openbox", "--sm-disable"}) {
+    isRunning_ = runUntil(hasWindowManager);
+    if (!isRunning_) {
+        ADD_FAILURE() << "openbox did not come up: "
+                      << (openbox_.lines().empty() ? std::string("(no output)") : openbox_.lines().back());
     }
-    void TearDown() override { windowManager_.reset(); }
-
-private:
-    std::unique_ptr<Program> windowManager_;
-};
-
-[[maybe_unused]] testing::Environment* const windowManager =
-    testing::AddGlobalTestEnvironment(new WindowManagerEnvironment);
-
-}  // namespace
+}
 
 }  // namespace desktop_test

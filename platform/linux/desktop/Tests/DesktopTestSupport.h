@@ -62,4 +62,16 @@ std::string windowIdOf(const std::string& line);
 // Whether an EWMH window manager runs on the display.
 bool hasWindowManager();
 
+// A window manager that sets _NET_ACTIVE_WINDOW and honours activation
+// requests, as a desktop session has: openbox, running once this returns.
+class WindowManager {
+public:
+    WindowManager();
+    bool isRunning() const { return isRunning_; }
+
+private:
+    Program openbox_;
+    bool isRunning_ = false;
+};
+
 }  // namespace desktop_test

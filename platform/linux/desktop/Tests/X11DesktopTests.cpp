@@ -169,3 +169,20 @@ TEST(X11DesktopOpening, NoDisplayMeansNoDesktop) {
     EXPECT_EQ(platform::linux_desktop::openX11Desktop(), nullptr);
     setenv("DISPLAY", display.c_str(), 1);
 }
+
+namespace {
+
+// Every test of this program runs with a window manager.
+class WindowManagerEnvironment : public testing::Environment {
+public:
+    void SetUp() override { windowManager_ = std::make_unique<WindowManager>(); }
+    void TearDown() override { windowManager_.reset(); }
+
+private:
+    std::unique_ptr<WindowManager> windowManager_;
+};
+
+[[maybe_unused]] testing::Environment* const windowManager =
+    testing::AddGlobalTestEnvironment(new WindowManagerEnvironment);
+
+}  // namespace

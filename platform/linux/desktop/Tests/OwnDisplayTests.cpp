@@ -42,8 +42,36 @@ bool mainContextHasReadyDescriptors() {
 
 }  // namespace
 
+TEST(WithoutAWindowManager, TheInputFocusIsTheFrontAndActivationMovesIt) {
+    GLibPlatform platform;
+    ASSERT_FALSE(hasWindowManager());
+    auto desktop = platform::linux_desktop::openX11Desktop();
+    ASSERT_NE(desktop, nullptr);
+    Program first({QUILLORY_PASTE_TARGET, "--title", "First"});
+    Program second({QUILLORY_PASTE_TARGET, "--title", "Second"});
+    auto firstWindow = first.waitForLine("window 0 ");
+    ASSERT_TRUE(firstWindow && second.waitForLine("window 0 "));
+
+    // What a click into a window does without a window manager.
+    ASSERT_EQ(run({"xdotool", "windowfocus", "--sync", windowIdOf(*firstWindow)}), 0);
+    ASSERT_TRUE(first.waitForLine("focus 0"));
+    auto front = desktop->frontWindow();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->pid, first.pid());
+    EXPECT_EQ(front->windowClass, "Quillory-paste-target");
+
+    EXPECT_TRUE(desktop->activateProcess(second.pid()));
+    EXPECT_TRUE(second.waitForLine("focus 0"));
+    EXPECT_TRUE(runUntil([&] {
+        auto now = desktop->frontWindow();
+        return now && now->pid == second.pid();
+    }));
+}
+
 TEST(DisplayLoss, LosingTheDisplayEndsNothingButTheDesktopsAbilities) {
     GLibPlatform platform;
+    WindowManager windowManager;
+    ASSERT_TRUE(windowManager.isRunning());
     auto desktop = platform::linux_desktop::openX11Desktop();
     ASSERT_NE(desktop, nullptr);
 
