@@ -34,7 +34,7 @@ protected:
     // Starts the helper the way the system or the user would.
     void startHelper(std::optional<std::string> agentVariable) {
         if (agentVariable) desktop.process.environmentVariables["KVX_AUTOPASTE_AGENT"] = *agentVariable;
-        desktop.workspace.launch(desktop.process.pid, helperBundleIdentifier);
+        desktop.workspace.launch(desktop.process.pid, desktop.bundle.identifier);
         EXPECT_EQ(helperMain(), 0);
     }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "fake/FakePlatform.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -112,10 +113,34 @@ TEST(FakeFiles, ResolvesLinksAndRemovesFoldersWithTheirContents) {
 
     platform::Error error;
     EXPECT_TRUE(desktop.files.removeItem("/Applications/Quillory Helper.app", &error));
-    EXPECT_FALSE(desktop.files.fileExists("/Applications/Quillory Helper.app/Contents/MacOS/Quillory Helper"));
+    EXPECT_FALSE(
+        desktop.files.fileExists("/Applications/Quillory Helper.app/Contents/MacOS/Quillory Helper"));
     EXPECT_FALSE(desktop.files.fileExists("/Users/ada/Desktop/Helper.app"));
     EXPECT_FALSE(desktop.files.removeItem("/Applications/Quillory Helper.app", &error));
     EXPECT_FALSE(error.localizedDescription.empty());
+}
+
+TEST(FakePlatform, AtTheEndReleasesPendingWorkAndConnectionsWhileTheServicesAreStillThere) {
+    // What the units leave with the fake may need the platform as it goes.
+    struct Probe {
+        explicit Probe(std::vector<bool>* seen) : sawPlatform(seen) {}
+        ~Probe() { sawPlatform->push_back(platform::installed().workspace != nullptr); }
+        std::vector<bool>* sawPlatform;
+    };
+    struct Exported : platform::XPCExportedObject, Probe {
+        explicit Exported(std::vector<bool>* seen) : Probe(seen) {}
+        void invoke(std::string_view, platform::XPCReply reply) override { reply(true); }
+    };
+    std::vector<bool> sawPlatform;
+    {
+        FakePlatform desktop;
+        auto probe = std::make_shared<Probe>(&sawPlatform);
+        desktop.scheduler.mainQueue().asyncAfter(5, [probe] {});
+        probe.reset();
+        auto connection = desktop.xpc.connect("service");
+        connection->setExportedObject(std::make_shared<Exported>(&sawPlatform));
+    }
+    EXPECT_EQ(sawPlatform, (std::vector<bool>{true, true}));
 }
 
 }  // namespace

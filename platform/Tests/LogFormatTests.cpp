@@ -10,8 +10,11 @@ using platform::LogArgument;
 using platform::renderLogMessage;
 
 TEST(LogFormat, RendersEachPlaceholderAndRedactsPrivateStrings) {
-    const std::vector<LogArgument> arguments{std::string("/Applications/Quillory Helper.app"), true,
-                                             std::int64_t{501}, std::int64_t{-4}, 5.0,
+    const std::vector<LogArgument> arguments{std::string("/Applications/Quillory Helper.app"),
+                                             true,
+                                             std::int64_t{501},
+                                             std::int64_t{-4},
+                                             5.0,
                                              std::string("[501, 502]")};
     EXPECT_EQ(renderLogMessage("%{public}s|%{bool}d|%d|%ld|%f s: %s", arguments, true),
               "/Applications/Quillory Helper.app|true|501|-4|5.000000 s: <private>");

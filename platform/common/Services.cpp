@@ -48,7 +48,8 @@ Posix& Posix::shared() { return require(current.posix, "posix"); }
 ModalResponse Alert::runModal() const { return AlertPresenter::shared().runModal(*this); }
 
 void Logger::log(LogLevel level, std::string_view format, std::vector<LogArgument> arguments) const {
-    LogSink::shared().write(LogMessage{level, subsystem_, category_, std::string(format), std::move(arguments)});
+    LogSink::shared().write(
+        LogMessage{level, subsystem_, category_, std::string(format), std::move(arguments)});
 }
 
 }  // namespace platform

@@ -82,7 +82,8 @@ std::vector<platform::RunningApplicationRef> FakeWorkspace::runningApplications(
     return found;
 }
 
-void FakeWorkspace::openApplication(const std::string& bundlePath, const platform::OpenConfiguration& configuration,
+void FakeWorkspace::openApplication(const std::string& bundlePath,
+                                    const platform::OpenConfiguration& configuration,
                                     OpenCompletion completion) {
     launches.push_back(LaunchRequest{bundlePath, configuration, scheduler_.now()});
     LaunchAnswer answer;
@@ -113,9 +114,9 @@ platform::RunningApplicationRef FakeWorkspace::launch(platform::ProcessIdentifie
 
 void FakeWorkspace::bringToFront(const platform::RunningApplicationRef& application) {
     frontmost_ = application;
-    center_.post(platform::Notification{platform::workspaceDidActivateApplicationNotification,
-                                        std::map<std::string, std::any>{
-                                            {platform::workspaceApplicationKey, application}}});
+    center_.post(platform::Notification{
+        platform::workspaceDidActivateApplicationNotification,
+        std::map<std::string, std::any>{{platform::workspaceApplicationKey, application}}});
 }
 
 void FakeWorkspace::quit(platform::ProcessIdentifier pid) {
@@ -137,7 +138,8 @@ int FakeWorkspace::deliverSignal(platform::ProcessIdentifier pid, int signal) {
     if (signal == SIGTERM || signal == SIGKILL) {
         const ProcessBehaviour& behaviour = found->second.behaviour;
         if (signal == SIGKILL || !behaviour.ignoresTermination) {
-            outside_.asyncAfter(signal == SIGKILL ? 0 : behaviour.exitsAfterSeconds, [this, pid] { quit(pid); });
+            outside_.asyncAfter(signal == SIGKILL ? 0 : behaviour.exitsAfterSeconds,
+                                [this, pid] { quit(pid); });
         }
     }
     return 0;

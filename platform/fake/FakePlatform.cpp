@@ -25,6 +25,13 @@ FakePlatform::FakePlatform() {
     });
 }
 
-FakePlatform::~FakePlatform() { platform::install(platform::Services{}); }
+FakePlatform::~FakePlatform() {
+    // The process ends: what the fake still holds of the units (pending work,
+    // open connections and their exported objects) goes first, while the
+    // services their destructors may use are still installed.
+    scheduler.discardPending();
+    xpc.dropConnections();
+    platform::install(platform::Services{});
+}
 
 }  // namespace fake

@@ -37,11 +37,11 @@ bool FakeScheduler::runNextDueBy(Nanos limit) {
         // A serial queue runs one item at a time: a queue already running
         // (further up this stack) waits, except the main queue, whose work
         // also runs inside a modal alert.
-        const bool busy = it->queue != main_ &&
-                          std::find(running_.begin(), running_.end(), it->queue) != running_.end();
+        const bool busy =
+            it->queue != main_ && std::find(running_.begin(), running_.end(), it->queue) != running_.end();
         if (busy) continue;
-        if (earliest == items_.end() || std::tie(it->deadline, it->sequence) <
-                                            std::tie(earliest->deadline, earliest->sequence)) {
+        if (earliest == items_.end() ||
+            std::tie(it->deadline, it->sequence) < std::tie(earliest->deadline, earliest->sequence)) {
             earliest = it;
         }
     }
@@ -70,6 +70,13 @@ void FakeScheduler::advance(double delay) {
 }
 
 std::size_t FakeScheduler::pendingCount() const { return items_.size(); }
+
+void FakeScheduler::discardPending() {
+    while (!items_.empty()) {
+        const auto dropped = std::move(items_);
+        items_.clear();
+    }
+}
 
 std::size_t FakeScheduler::pendingCount(const FakeQueue& queue) const {
     return static_cast<std::size_t>(

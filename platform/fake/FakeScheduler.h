@@ -21,7 +21,8 @@ class FakeScheduler;
 // A serial queue whose work runs only when a test lets virtual time pass.
 class FakeQueue : public platform::DispatchQueue {
 public:
-    FakeQueue(FakeScheduler& scheduler, std::string label) : scheduler_(scheduler), label_(std::move(label)) {}
+    FakeQueue(FakeScheduler& scheduler, std::string label)
+        : scheduler_(scheduler), label_(std::move(label)) {}
 
     void async(WorkItem item) override;
     void asyncAfter(double seconds, WorkItem item) override;
@@ -69,6 +70,10 @@ public:
 
     std::size_t pendingCount() const;
     std::size_t pendingCount(const FakeQueue& queue) const;
+
+    // Drops every pending item unrun, and whatever the dropped items schedule
+    // as they are destroyed.
+    void discardPending();
 
 private:
     friend class FakeQueue;

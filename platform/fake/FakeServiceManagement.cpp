@@ -45,7 +45,8 @@ public:
 
 private:
     void record(const char* operation) {
-        owner_.calls.push_back(LoginItemCall{item_, operation, owner_.scheduler_.now()});
+        owner_.calls.push_back(
+            LoginItemCall{item_, operation, owner_.scheduler_.now(), owner_.scheduler_.currentQueueLabel()});
     }
 
     FakeServiceManagement& owner_;

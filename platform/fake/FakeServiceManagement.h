@@ -26,9 +26,10 @@ struct UnregisterReply {
 };
 
 struct LoginItemCall {
-    std::string item;  // "agent" or "mainApp"
+    std::string item;       // "agent" or "mainApp"
     std::string operation;  // "status", "register", "unregister", "unregisterAsync"
     Nanos at;
+    std::string queue;  // the queue the caller ran on, or "none"
 };
 
 // One login item's scripted state, shared by every service object made for it.
@@ -45,7 +46,10 @@ public:
 
     std::shared_ptr<platform::AppService> agent(const std::string& plistName) override;
     std::shared_ptr<platform::AppService> mainApp() override;
-    void openSystemSettingsLoginItems() override { ++loginItemsSettingsOpened; }
+    void openSystemSettingsLoginItems() override {
+        ++loginItemsSettingsOpened;
+        loginItemsSettingsOpenedAt.push_back(scheduler_.now());
+    }
 
     std::size_t count(const std::string& item, const std::string& operation) const;
 
@@ -54,6 +58,7 @@ public:
     std::vector<std::string> agentPlistNames;
     std::vector<LoginItemCall> calls;
     int loginItemsSettingsOpened = 0;
+    std::vector<Nanos> loginItemsSettingsOpenedAt;
 
 private:
     friend class FakeAppService;

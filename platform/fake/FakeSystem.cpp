@@ -150,9 +150,8 @@ std::shared_ptr<platform::EventSource> FakeKeyboardEvents::createSource(platform
     return std::make_shared<FakeEventSource>(state);
 }
 
-std::shared_ptr<platform::KeyboardEvent> FakeKeyboardEvents::createKeyboardEvent(platform::EventSource& source,
-                                                                                 platform::VirtualKeyCode keyCode,
-                                                                                 bool keyDown) {
+std::shared_ptr<platform::KeyboardEvent> FakeKeyboardEvents::createKeyboardEvent(
+    platform::EventSource& source, platform::VirtualKeyCode keyCode, bool keyDown) {
     if (failingEvents.contains({keyCode, keyDown})) return nullptr;
     ++eventsCreated;
     return std::make_shared<FakeKeyEvent>(keyCode, keyDown, static_cast<FakeEventSource&>(source).state);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -27,7 +28,8 @@ public:
     std::optional<std::string> bundleIdentifier() const override { return identifier; }
 
     std::string path = "/Applications/Quillory Helper.app";
-    std::optional<std::string> executable = "/Applications/Quillory Helper.app/Contents/MacOS/Quillory Helper";
+    std::optional<std::string> executable =
+        "/Applications/Quillory Helper.app/Contents/MacOS/Quillory Helper";
     std::optional<std::string> identifier = "me.ombrel.quillory.autopastehelper";
 };
 
@@ -71,7 +73,9 @@ public:
     void addSymlink(const std::string& path, const std::string& target);
     // Replaces a file the way an installer does: a new file number and date.
     void replaceFile(const std::string& path, std::uint64_t fileNumber, platform::Date modified);
-    void failRemoval(const std::string& path, std::string description) { removalFailures[path] = description; }
+    void failRemoval(const std::string& path, std::string description) {
+        removalFailures[path] = description;
+    }
 
     std::string home = "/Users/ada";
     std::map<std::string, std::string> removalFailures;
@@ -105,8 +109,11 @@ private:
 
 class FakePosix : public platform::Posix {
 public:
-    FakePosix(FakeScheduler& scheduler, FakeWorkspace& workspace) : scheduler_(scheduler), workspace_(workspace) {}
-    int kill(platform::ProcessIdentifier pid, int signal) override { return workspace_.deliverSignal(pid, signal); }
+    FakePosix(FakeScheduler& scheduler, FakeWorkspace& workspace)
+        : scheduler_(scheduler), workspace_(workspace) {}
+    int kill(platform::ProcessIdentifier pid, int signal) override {
+        return workspace_.deliverSignal(pid, signal);
+    }
     // Blocks the thread: virtual time passes, nothing else runs.
     void usleep(unsigned microseconds) override {
         sleeps.push_back(microseconds);
@@ -173,8 +180,12 @@ class FakeDistributedNotifications : public platform::DistributedNotificationCen
 public:
     explicit FakeDistributedNotifications(FakeScheduler& scheduler) : scheduler_(scheduler) {}
     void postNotificationName(const std::string& name, bool deliverImmediately) override {
-        posted.push_back(PostedNotification{name, deliverImmediately, scheduler_.now(), scheduler_.currentQueueLabel()});
+        posted.push_back(
+            PostedNotification{name, deliverImmediately, scheduler_.now(), scheduler_.currentQueueLabel()});
+        if (onPost) onPost(name);
     }
+    // Lets a test look at the world at the moment a notification goes out.
+    std::function<void(const std::string&)> onPost;
     std::size_t count(const std::string& name) const;
     std::vector<PostedNotification> posted;
 

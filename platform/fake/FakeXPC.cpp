@@ -6,7 +6,8 @@ namespace fake {
 
 FakeListener::~FakeListener() { std::erase(xpc_.listeners_, this); }
 
-FakeConnection::FakeConnection(FakeScheduler& scheduler, platform::ProcessIdentifier pid, bool meetsRequirement)
+FakeConnection::FakeConnection(FakeScheduler& scheduler, platform::ProcessIdentifier pid,
+                               bool meetsRequirement)
     : queue(scheduler.makeQueue("xpc.connection." + std::to_string(pid))),
       scheduler_(scheduler),
       pid_(pid),
@@ -27,9 +28,10 @@ std::size_t FakeConnection::send(const std::string& selector) {
             self->invalidate();
             return;
         }
-        const auto& selectors = self->exportedInterface ? self->exportedInterface->selectors
-                                                        : std::vector<std::string>{};
-        if (!self->exportedObject || std::find(selectors.begin(), selectors.end(), selector) == selectors.end()) {
+        const auto& selectors =
+            self->exportedInterface ? self->exportedInterface->selectors : std::vector<std::string>{};
+        if (!self->exportedObject ||
+            std::find(selectors.begin(), selectors.end(), selector) == selectors.end()) {
             self->refused.push_back(selector);
             return;
         }
@@ -37,7 +39,8 @@ std::size_t FakeConnection::send(const std::string& selector) {
         std::weak_ptr<FakeConnection> weak = self;
         self->exportedObject->invoke(selector, [weak, request](bool value) {
             if (auto connection = weak.lock()) {
-                connection->replies.push_back(FakeReply{request, value, connection->scheduler_.currentQueueLabel(),
+                connection->replies.push_back(FakeReply{request, value,
+                                                        connection->scheduler_.currentQueueLabel(),
                                                         connection->scheduler_.now()});
             }
         });
@@ -64,6 +67,15 @@ std::unique_ptr<platform::XPCListener> FakeXPC::makeListener(const std::string& 
                                                    scheduler_.makeQueue("xpc.listener." + machServiceName));
     listeners_.push_back(listener.get());
     return listener;
+}
+
+void FakeXPC::dropConnections() {
+    const auto connections = std::move(connections_);
+    connections_.clear();
+    for (const auto& connection : connections) {
+        connection->invalidationHandler = nullptr;
+        connection->exportedObject.reset();
+    }
 }
 
 FakeListener* FakeXPC::listener(const std::string& machServiceName) const {

@@ -38,18 +38,22 @@ struct FakeReply {
 };
 
 // One client's connection, seen from both sides.
-class FakeConnection : public platform::XPCConnection,
-                       public std::enable_shared_from_this<FakeConnection> {
+class FakeConnection : public platform::XPCConnection, public std::enable_shared_from_this<FakeConnection> {
 public:
     FakeConnection(FakeScheduler& scheduler, platform::ProcessIdentifier pid, bool meetsRequirement);
 
     void setCodeSigningRequirement(const std::string& text) override { requirement = text; }
-    void setExportedInterface(const platform::XPCInterface& interface) override { exportedInterface = interface; }
+    void setExportedInterface(const platform::XPCInterface& interface) override {
+        exportedInterface = interface;
+    }
     void setExportedObject(std::shared_ptr<platform::XPCExportedObject> object) override {
         exportedObject = std::move(object);
     }
-    platform::ProcessIdentifier processIdentifier() const override { return pid_; }
-    void setInvalidationHandler(std::function<void()> handler) override { invalidationHandler = std::move(handler); }
+    // An ended connection no longer names its peer, whose pid may be reused.
+    platform::ProcessIdentifier processIdentifier() const override { return invalidated ? 0 : pid_; }
+    void setInvalidationHandler(std::function<void()> handler) override {
+        invalidationHandler = std::move(handler);
+    }
     void resume() override { resumed = true; }
 
     // The client's side: sends a request; returns its number.
@@ -98,6 +102,10 @@ public:
 
     FakeListener* listener(const std::string& machServiceName) const;
     std::vector<std::string> listenersMade;
+
+    // The process ends: every connection lets go of its exported object and
+    // handler without calling them.
+    void dropConnections();
 
 private:
     friend class FakeListener;

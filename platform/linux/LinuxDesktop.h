@@ -18,7 +18,7 @@ namespace platform::linux_desktop {
 
 // The window that receives keystrokes now.
 struct FrontWindow {
-    ProcessIdentifier pid = 0;  // from _NET_WM_PID; 0 when the window has none
+    ProcessIdentifier pid = 0;                 // from _NET_WM_PID; 0 when the window has none
     std::optional<std::string> applicationId;  // _GTK_APPLICATION_ID
     std::optional<std::string> windowClass;    // WM_CLASS class part
 };

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ExecutableIdentity.h"
 #include "platform/Application.h"
 #include "platform/Log.h"
+#include "platform/RunningApplication.h"
 
 namespace quillory {
 
@@ -33,6 +36,8 @@ private:
     void handOverToReplacement();
     void setUp();
     void stopRunningAgents(std::function<void()> then);
+    void check(std::vector<platform::ProcessIdentifier> agents, std::chrono::nanoseconds deadline,
+               std::function<void()> then);
 
     const platform::Logger log;
     std::shared_ptr<PasteService> service;

@@ -49,15 +49,13 @@ struct OpenConfiguration {
 class Workspace {
 public:
     // Runs once, on a queue of the system's choosing.
-    using OpenCompletion =
-        std::function<void(RunningApplicationRef application, std::optional<Error> error)>;
+    using OpenCompletion = std::function<void(RunningApplicationRef application, std::optional<Error> error)>;
 
     virtual ~Workspace() = default;
 
     // The application that now receives keystrokes, or none.
     virtual RunningApplicationRef frontmostApplication() = 0;
-    virtual std::vector<RunningApplicationRef> runningApplications(
-        const std::string& bundleIdentifier) = 0;
+    virtual std::vector<RunningApplicationRef> runningApplications(const std::string& bundleIdentifier) = 0;
     virtual WorkspaceNotificationCenter& notificationCenter() = 0;
     virtual void openApplication(const std::string& bundlePath, const OpenConfiguration& configuration,
                                  OpenCompletion completion) = 0;

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include "HelperXPC.h"
+#include "PasteService.h"
+#include "PastingTestSupport.h"
+
+namespace quillory {
+namespace {
+
+const std::string serviceName(HelperXPC::machServiceName);
+const std::string ping = "pingWithReply:";
+const std::string paste = "pasteWithReply:";
+
+class PasteServiceStory : public testing::PastingStory {
+protected:
+    // The agent's start, with TextEdit in front; then a client connects.
+    std::shared_ptr<fake::FakeConnection> startAndConnect(fake::ClientOptions client) {
+        desktop.workspace.setFrontmost(textEdit);
+        service = std::make_shared<PasteService>(
+            std::make_shared<Paster>(),
+            [this] {
+                isInstalledAskedOn.push_back(desktop.scheduler.currentQueueLabel());
+                return installed;
+            },
+            [this] { uninstallsRanOn.push_back(desktop.scheduler.currentQueueLabel()); });
+        service->start();
+        auto connection = desktop.xpc.connect(serviceName, client);
+        desktop.runUntilIdle();
+        return connection;
+    }
+
+    // Each reply as the client saw it: "#1 true on main at 54ms".
+    static std::vector<std::string> replies(const fake::FakeConnection& connection) {
+        std::vector<std::string> seen;
+        for (const auto& reply : connection.replies) {
+            seen.push_back("#" + std::to_string(reply.request) + (reply.value ? " true on " : " false on ") +
+                           reply.queue + " at " + std::to_string(reply.at.count() / 1'000'000) + "ms");
+        }
+        return seen;
+    }
+
+    bool installed = true;
+    std::vector<std::string> isInstalledAskedOn;
+    std::vector<std::string> uninstallsRanOn;
+    std::shared_ptr<PasteService> service;
+};
+
+TEST_F(PasteServiceStory, ServesPingAndPasteToTheMainApp) {
+    const auto client = startAndConnect({.pid = 812});
+    EXPECT_EQ(desktop.xpc.listenersMade, std::vector<std::string>{serviceName});
+    EXPECT_TRUE(client->accepted && client->resumed);
+    EXPECT_EQ(client->requirement, std::string(HelperXPC::clientRequirement));
+    ASSERT_TRUE(client->exportedInterface);
+    EXPECT_EQ(client->exportedInterface->selectors, (std::vector<std::string>{ping, paste}));
+    EXPECT_EQ(client->exportedObject.get(), static_cast<platform::XPCExportedObject*>(service.get()));
+
+    // Ping is answered on the connection's own queue, the main queue untouched.
+    client->send(ping);
+    ASSERT_TRUE(desktop.scheduler.runOne());
+    EXPECT_EQ(desktop.scheduler.mainQueue().pendingCount(), 0u);
+
+    // Two pastes back to back: each its own paste on the main queue, in order,
+    // each answered once from there.
+    client->send(paste);
+    client->send(paste);
+    desktop.scheduler.runOne();
+    desktop.scheduler.runOne();
+    EXPECT_EQ(desktop.scheduler.mainQueue().pendingCount(), 2u);
+    // The waiting work holds the paster and the reply, not the service.
+    EXPECT_EQ(service.use_count(), 2);  // here and the connection
+    desktop.advance(1);
+    EXPECT_EQ(replies(*client),
+              (std::vector<std::string>{"#0 true on xpc.connection.812 at 0ms", "#1 true on main at 54ms",
+                                        "#2 true on main at 78ms"}));
+    EXPECT_EQ(desktop.keyboard.posted.size(), 8u);
+    EXPECT_EQ(isInstalledAskedOn, std::vector<std::string>(3, "xpc.connection.812"));
+
+    client->close();
+    desktop.runUntilIdle();
+    EXPECT_EQ(desktop.log.texts("xpc"),
+              (std::vector<std::string>{"Listening on " + serviceName, "Connection from pid 812",
+                                        "Connection from pid 812 ended"}));
+    EXPECT_EQ(service.use_count(), 1);
+    EXPECT_TRUE(uninstallsRanOn.empty());
+}
+
+TEST_F(PasteServiceStory, OnceTheCopyIsGoneEveryRequestIsAnsweredFalseAtOnceAndStartsTheUninstall) {
+    const auto client = startAndConnect({.pid = 812});
+    installed = false;
+    for (const auto& request : {ping, paste, paste}) client->send(request);
+    desktop.advance(1);
+    EXPECT_EQ(replies(*client), (std::vector<std::string>{"#0 false on xpc.connection.812 at 0ms",
+                                                          "#1 false on xpc.connection.812 at 0ms",
+                                                          "#2 false on xpc.connection.812 at 0ms"}));
+    EXPECT_EQ(uninstallsRanOn, std::vector<std::string>(3, "main"));
+    EXPECT_TRUE(desktop.keyboard.posted.empty());
+    EXPECT_TRUE(desktop.log.texts("paste").empty());
+}
+
+TEST_F(PasteServiceStory, AClientThatFailsTheRequirementIsAcceptedButNeverServed) {
+    const auto stranger = startAndConnect({.pid = 666, .meetsRequirement = false});
+    EXPECT_TRUE(stranger->accepted);
+    EXPECT_EQ(stranger->requirement, std::string(HelperXPC::clientRequirement));
+    stranger->send(ping);
+    stranger->send(paste);
+    desktop.advance(1);
+    EXPECT_TRUE(stranger->replies.empty());
+    EXPECT_EQ(stranger->refused, (std::vector<std::string>{ping, paste}));
+    EXPECT_TRUE(isInstalledAskedOn.empty());
+    // The ended connection no longer names its peer; the log still does.
+    EXPECT_EQ(stranger->processIdentifier(), 0);
+    EXPECT_EQ(desktop.log.texts("xpc"),
+              (std::vector<std::string>{"Listening on " + serviceName, "Connection from pid 666",
+                                        "Connection from pid 666 ended"}));
+}
+
+}  // namespace
+}  // namespace quillory

@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+
+#include "HelperTestSupport.h"
+
+namespace quillory {
+namespace {
+
+using testing::HelperStory;
+
+const char* const finished = "Set-up finished; quitting. The agent does the pasting.";
+
+class SetUpFlow : public HelperStory {
+protected:
+    std::vector<platform::ProcessIdentifier> signalled() const {
+        std::vector<platform::ProcessIdentifier> pids;
+        for (const auto& sent : desktop.workspace.signals) {
+            EXPECT_EQ(sent.signal, SIGTERM);
+            pids.push_back(sent.pid);
+        }
+        return pids;
+    }
+};
+
+TEST_F(SetUpFlow, AFirstSetUpRegistersTheAgentAndQuitsSilently) {
+    desktop.workspace.launch(501, "org.example.editor");
+    startHelper(std::nullopt);
+
+    EXPECT_EQ(desktop.loginItems.count("agent", "register"), 1u);
+    EXPECT_EQ(desktop.loginItems.agentPlistNames.front(), "me.ombrel.quillory.autopastehelper.agent.plist");
+    EXPECT_TRUE(desktop.alerts.shown.empty());
+    EXPECT_TRUE(desktop.workspace.signals.empty());
+    EXPECT_TRUE(desktop.application.isTerminated());
+    EXPECT_EQ(desktop.log.count(finished), 1u);
+    EXPECT_EQ(desktop.process.automaticTerminationDisabledFor,
+              std::vector<std::string>{"Registering the agent"});
+    EXPECT_TRUE(desktop.notifications.posted.empty());  // a set-up announces nothing
+}
+
+TEST_F(SetUpFlow, RunningAgentsAreStoppedInOrderAndWaitedForBeforeTheReload) {
+    desktop.loginItems.agentState.status = platform::appServiceEnabled;
+    desktop.workspace.launch(501, testing::helperBundleIdentifier, {.exitsAfterSeconds = 0.15});
+    desktop.workspace.launch(502, testing::helperBundleIdentifier, {.exitsAfterSeconds = 0.35});
+    startHelper("0");
+
+    EXPECT_EQ(signalled(), (std::vector<platform::ProcessIdentifier>{501, 502}));  // never itself (400)
+    const auto lines = desktop.log.texts("main");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "Stopping the running agent, pid 501");
+    EXPECT_EQ(lines[1], "Stopping the running agent, pid 502");
+
+    desktop.advance(0.35);
+    EXPECT_EQ(desktop.loginItems.count("agent", "unregisterAsync"), 0u);  // 502 ended at 0.35, seen at 0.4
+    desktop.advance(0.05);
+    EXPECT_EQ(desktop.loginItems.count("agent", "unregisterAsync"), 1u);
+    desktop.runUntilIdle();
+    EXPECT_EQ(desktop.loginItems.count("agent", "register"), 1u);
+    EXPECT_EQ(desktop.log.count("Reloaded the agent."), 1u);
+    EXPECT_TRUE(desktop.alerts.shown.empty());
+    EXPECT_TRUE(desktop.application.isTerminated());
+}
+
+TEST_F(SetUpFlow, AnAgentThatIgnoresTheSignalDelaysTheReloadByFiveSecondsAtMost) {
+    desktop.loginItems.agentState.status = platform::appServiceEnabled;
+    desktop.workspace.launch(501, testing::helperBundleIdentifier, {.exitsAfterSeconds = 0.05});
+    desktop.workspace.launch(502, testing::helperBundleIdentifier, {.ignoresTermination = true});
+    startHelper("0");
+
+    desktop.advance(5.0);
+    EXPECT_EQ(desktop.loginItems.count("agent", "unregisterAsync"), 0u);
+    desktop.advance(0.1);
+    const auto* line = desktop.log.find("Agent still running after 5.000000 s: <private>");
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->message.level, platform::LogLevel::error);
+    EXPECT_EQ(std::get<std::string>(line->message.arguments.at(1)), "[502]");
+    EXPECT_EQ(desktop.loginItems.count("agent", "unregisterAsync"), 1u);
+    desktop.runUntilIdle();
+    EXPECT_EQ(signalled(), (std::vector<platform::ProcessIdentifier>{501, 502}));  // no stronger signal
+    EXPECT_TRUE(desktop.application.isTerminated());
+}
+
+TEST_F(SetUpFlow, AFailedReloadIsExplainedBeforeQuitting) {
+    desktop.loginItems.agentState.status = platform::appServiceEnabled;
+    desktop.loginItems.agentState.registerError = platform::Error{"Operation not permitted"};
+    startHelper("0");
+    desktop.runUntilIdle();  // no agent runs: the reload starts at once
+
+    ASSERT_EQ(desktop.alerts.shown.size(), 1u);
+    EXPECT_EQ(desktop.alerts.shown[0].messageText, "Quillory Helper could not be turned on");
+    EXPECT_EQ(desktop.log.count("Could not register the agent again: Operation not permitted"), 1u);
+    EXPECT_EQ(desktop.application.terminatedAt(), desktop.alerts.shown[0].dismissedAt);
+    EXPECT_EQ(desktop.log.count(finished), 1u);
+}
+
+TEST_F(SetUpFlow, TurnedOffByTheUserItOnlyExplains) {
+    desktop.loginItems.agentState.status = platform::appServiceRequiresApproval;
+    desktop.workspace.launch(501, testing::helperBundleIdentifier);
+    desktop.alerts.answerNext({platform::alertFirstButtonReturn, 4});
+    startHelper(std::nullopt);
+
+    ASSERT_EQ(desktop.alerts.shown.size(), 1u);
+    EXPECT_EQ(desktop.alerts.shown[0].messageText, "Quillory Helper is turned off");
+    EXPECT_EQ(desktop.loginItems.loginItemsSettingsOpened, 1);
+    EXPECT_TRUE(desktop.workspace.signals.empty());
+    EXPECT_EQ(desktop.loginItems.count("agent", "register"), 0u);
+    EXPECT_EQ(desktop.loginItems.count("agent", "unregisterAsync"), 0u);
+    EXPECT_TRUE(desktop.application.isTerminated());
+}
+
+TEST_F(SetUpFlow, OutsideAnApplicationsFolderNothingOnTheSystemChanges) {
+    desktop.bundle.path = "/Volumes/Quillory/Quillory Helper.app";
+    desktop.files.addFile(desktop.files.home +
+                          "/Library/LaunchAgents/me.ombrel.quillory.autopastehelper.plist");
+    desktop.loginItems.mainAppState.status = platform::appServiceEnabled;
+    startHelper(std::nullopt);
+
+    ASSERT_EQ(desktop.alerts.shown.size(), 1u);
+    EXPECT_EQ(desktop.alerts.shown[0].messageText, "Move Quillory Helper to Applications");
+    EXPECT_TRUE(desktop.loginItems.calls.empty());
+    EXPECT_TRUE(desktop.files.removed.empty());
+    EXPECT_TRUE(desktop.application.isTerminated());
+    EXPECT_EQ(desktop.log.count(finished), 0u);
+}
+
+TEST_F(SetUpFlow, WithoutABundleIdentifierNoOtherProcessIsSignalled) {
+    desktop.bundle.identifier.reset();
+    desktop.loginItems.agentState.status = platform::appServiceEnabled;
+    desktop.workspace.launch(501, std::nullopt);  // some unidentified process of the user's
+    startHelper("0");
+    desktop.runUntilIdle();
+
+    EXPECT_TRUE(desktop.workspace.signals.empty());
+    EXPECT_EQ(desktop.loginItems.count("agent", "register"), 1u);
+    EXPECT_TRUE(desktop.application.isTerminated());
+}
+
+}  // namespace
+}  // namespace quillory

@@ -1,0 +1,161 @@
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "Bundles.h"
+#include "LinuxLog.h"
+#include "LinuxSystem.h"
+#include "LinuxTestSupport.h"
+
+namespace platform::linux_platform {
+namespace {
+
+namespace fs = std::filesystem;
+using linux_test::TemporaryFolder;
+using linux_test::writeText;
+
+TEST(Files, AttributesKeepNanosecondsAndDescribeALinkNotItsTarget) {
+    TemporaryFolder folder;
+    const std::string file = folder.path() + "/executable";
+    const std::string link = folder.path() + "/link";
+    writeText(file, "v1");
+    const timespec times[2] = {{1700000000, 5}, {1700000000, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    fs::create_symlink(file, link);
+
+    LinuxFileManager files;
+    Error error;
+    const auto attributes = files.attributesOfItem(file, &error);
+    ASSERT_TRUE(attributes);
+    struct stat status {};
+    ::stat(file.c_str(), &status);
+    EXPECT_EQ(attributes->fileSystemFileNumber, status.st_ino);
+    EXPECT_EQ(attributes->modificationDate,
+              Date(std::chrono::seconds(1700000000) + std::chrono::nanoseconds(123456789)));
+
+    const auto ofLink = files.attributesOfItem(link, &error);
+    ASSERT_TRUE(ofLink);
+    EXPECT_NE(ofLink->fileSystemFileNumber, attributes->fileSystemFileNumber);
+
+    EXPECT_FALSE(files.attributesOfItem(folder.path() + "/missing", &error));
+    EXPECT_NE(error.localizedDescription.find("“missing”"), std::string::npos) << error.localizedDescription;
+}
+
+TEST(Files, ExistenceFollowsLinksAndRemovalTakesAFolderWithItsContents) {
+    TemporaryFolder folder;
+    LinuxFileManager files;
+    const std::string tree = folder.path() + "/Quillory Helper.app";
+    writeText(tree + "/Contents/MacOS/Quillory Helper", "binary");
+    fs::create_symlink(tree, folder.path() + "/to-bundle");
+    fs::create_symlink(folder.path() + "/nowhere", folder.path() + "/dangling");
+    EXPECT_TRUE(files.fileExists(folder.path() + "/to-bundle"));
+    EXPECT_FALSE(files.fileExists(folder.path() + "/dangling"));
+
+    Error error;
+    EXPECT_TRUE(files.removeItem(tree, &error)) << error.localizedDescription;
+    EXPECT_FALSE(fs::exists(tree));
+    EXPECT_FALSE(files.fileExists(folder.path() + "/to-bundle"));
+    // A dangling link is an item of its own: it can be removed.
+    EXPECT_TRUE(files.removeItem(folder.path() + "/dangling", &error));
+    EXPECT_FALSE(files.removeItem(tree, &error));
+    EXPECT_NE(error.localizedDescription.find("“Quillory Helper.app” couldn’t be removed"), std::string::npos)
+        << error.localizedDescription;
+}
+
+TEST(Files, PathsResolveLinksAndHomeComesFromHomeElseThePasswordDatabase) {
+    TemporaryFolder folder;
+    LinuxFileManager files;
+    fs::create_directories(folder.path() + "/real/Applications");
+    fs::create_symlink(folder.path() + "/real", folder.path() + "/alias");
+    const std::string real = fs::canonical(folder.path()).string() + "/real";
+    EXPECT_EQ(files.resolvingSymlinksInPath(folder.path() + "/alias/Applications/"), real + "/Applications");
+    // The part that does not exist is kept as written.
+    EXPECT_EQ(files.resolvingSymlinksInPath(folder.path() + "/alias/Applications/New.app"),
+              real + "/Applications/New.app");
+
+    const std::string savedHome = g_getenv("HOME");
+    g_setenv("HOME", "/somewhere/else", TRUE);
+    EXPECT_EQ(files.homeDirectoryForCurrentUser(), "/somewhere/else");
+    g_unsetenv("HOME");
+    EXPECT_EQ(files.homeDirectoryForCurrentUser(), ::getpwuid(::getuid())->pw_dir);
+    g_setenv("HOME", savedHome.c_str(), TRUE);
+}
+
+TEST(ProcessInformation, ReadsTheEnvironmentAnewAndHasNoMacOSVersion) {
+    LinuxProcessInfo process;
+    g_setenv("KVX_AUTOPASTE_AGENT", "1", TRUE);
+    EXPECT_EQ(process.environment()["KVX_AUTOPASTE_AGENT"], "1");
+    g_unsetenv("KVX_AUTOPASTE_AGENT");
+    EXPECT_EQ(process.environment().count("KVX_AUTOPASTE_AGENT"), 0u);
+    EXPECT_EQ(process.processIdentifier(), ::getpid());
+    EXPECT_FALSE(process.isOperatingSystemAtLeast({27, 0, 0}));
+    EXPECT_FALSE(process.isOperatingSystemAtLeast({0, 0, 0}));
+}
+
+TEST(Log, WritesOneReadableLineAndRedactsWhatIsNotPublic) {
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    LinuxLog log(LinuxLog::Destination::stream, pipeEnds[1]);
+    log.write(LogMessage{LogLevel::error,
+                         "me.ombrel.quillory.autopastehelper",
+                         "main",
+                         "Agent still running after %f s: %s (%{public}s)",
+                         {5.0, std::string("[501]"), std::string("x")}});
+    ::close(pipeEnds[1]);
+    char buffer[512] = {};
+    const ssize_t length = ::read(pipeEnds[0], buffer, sizeof buffer - 1);
+    ::close(pipeEnds[0]);
+    ASSERT_GT(length, 0);
+    const std::string line(buffer, static_cast<std::size_t>(length));
+    EXPECT_TRUE(
+        std::regex_match(line, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6}[+-]\d{4} error )"
+                                          R"(me\.ombrel\.quillory\.autopastehelper:main )"
+                                          R"(Agent still running after 5\.000000 s: <private> \(x\)\n)")))
+        << line;
+}
+
+TEST(Log, AReaderThatWentAwayDoesNotEndTheProcess) {
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ::close(pipeEnds[0]);
+    LinuxLog log(LinuxLog::Destination::stream, pipeEnds[1]);
+    // Without care, SIGPIPE would end this test here.
+    log.write(
+        LogMessage{LogLevel::info, "me.ombrel.quillory.autopastehelper", "main", "Nobody reads this", {}});
+    ::close(pipeEnds[1]);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+}
+
+TEST(Bundle, IsTheAppFolderAroundTheExecutableElseTheExecutablesFolder) {
+    TemporaryFolder folder;
+    const std::string app = folder.path() + "/Quillory Helper.app";
+    writeText(app + "/Contents/Info.plist", linux_test::infoPlist("me.ombrel.test", "Quillory Helper"));
+    writeText(app + "/Contents/MacOS/Quillory Helper", "");
+    LinuxBundle bundle(app + "/Contents/MacOS/Quillory Helper");
+    EXPECT_EQ(bundle.bundlePath(), app);
+    EXPECT_EQ(bundle.bundleIdentifier(), "me.ombrel.test");
+    EXPECT_EQ(bundle.executablePath(), app + "/Contents/MacOS/Quillory Helper");
+    EXPECT_EQ(bundle.resourcesPath(), app + "/Contents/Resources");
+    EXPECT_EQ(bundle.displayName(), "Test Helper");
+
+    LinuxBundle loose(folder.path() + "/tool");
+    EXPECT_EQ(loose.bundlePath(), folder.path());
+    EXPECT_EQ(loose.bundleIdentifier(), std::nullopt);
+    EXPECT_EQ(loose.executablePath(), folder.path() + "/tool");
+    // A MacOS folder without an Info.plist is no bundle.
+    LinuxBundle broken(folder.path() + "/Broken.app/Contents/MacOS/tool");
+    EXPECT_EQ(broken.bundleIdentifier(), std::nullopt);
+    EXPECT_EQ(broken.bundlePath(), folder.path() + "/Broken.app/Contents/MacOS");
+}
+
+}  // namespace
+}  // namespace platform::linux_platform

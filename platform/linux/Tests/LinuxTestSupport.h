@@ -1,0 +1,87 @@
+#pragma once
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+namespace linux_test {
+
+// Runs the default main context until `condition` holds or `seconds` have
+// passed; true when it holds. Work of other threads wakes the context; a
+// short tick re-checks conditions that change without it.
+inline bool waitUntil(const std::function<bool()>& condition, double seconds = 10) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    GSource* tick = g_timeout_source_new(5);
+    g_source_set_callback(
+        tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
+    g_source_attach(tick, nullptr);
+    bool held = condition();
+    while (!held && std::chrono::steady_clock::now() < deadline) {
+        g_main_context_iteration(nullptr, TRUE);
+        held = condition();
+    }
+    g_source_destroy(tick);
+    g_source_unref(tick);
+    return held;
+}
+
+// A connection of its own to the session bus: another peer, with its own
+// unique name.
+inline GDBusConnection* newBusPeer() {
+    GError* error = nullptr;
+    GDBusConnection* peer = g_dbus_connection_new_for_address_sync(
+        g_getenv("DBUS_SESSION_BUS_ADDRESS"),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &error);
+    if (error != nullptr) {
+        ADD_FAILURE() << error->message;
+        g_error_free(error);
+    }
+    return peer;
+}
+
+// A fresh folder under the session's temporary home, removed afterwards.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        std::string pattern = std::string(g_get_tmp_dir()) + "/quillory-test.XXXXXX";
+        path_ = g_mkdtemp(pattern.data()) != nullptr ? pattern : "";
+    }
+    ~TemporaryFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+inline void writeText(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path) << text;
+}
+
+inline std::string readText(const std::string& path) {
+    std::ifstream file(path);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The Info.plist of a bundle with that identifier and executable.
+inline std::string infoPlist(const std::string& identifier, const std::string& executable) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+           "<key>CFBundleIdentifier</key><string>" +
+           identifier + "</string><key>CFBundleExecutable</key><string>" + executable +
+           "</string><key>CFBundleName</key><string>Test Helper</string></dict></plist>\n";
+}
+
+}  // namespace linux_test

@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "BusNotifications.h"
+#include "LinuxTestSupport.h"
+
+namespace platform::linux_platform {
+namespace {
+
+struct Heard {
+    std::string path, interface, member;
+};
+
+void record(GDBusConnection*, const gchar*, const gchar* path, const gchar* interface, const gchar* member,
+            GVariant*, gpointer data) {
+    static_cast<std::vector<Heard>*>(data)->push_back({path, interface, member});
+}
+
+TEST(DistributedNotifications, AreBroadcastSignalsThatAnyPeerHears) {
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    ASSERT_NE(bus, nullptr);
+    GDBusConnection* listener = linux_test::newBusPeer();
+    std::vector<Heard> heard;
+    const guint subscription =
+        g_dbus_connection_signal_subscribe(listener, nullptr, "me.ombrel.quillory.helper", nullptr, nullptr,
+                                           nullptr, G_DBUS_SIGNAL_FLAGS_NONE, record, &heard, nullptr);
+    // The bus has the match rule once a later call has come back.
+    g_variant_unref(g_dbus_connection_call_sync(listener, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "GetId", nullptr, nullptr,
+                                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+
+    BusNotifications notifications(bus);
+    notifications.postNotificationName("me.ombrel.quillory.helper.didStart", true);
+    notifications.postNotificationName("me.ombrel.quillory.helper.willStop", false);
+    ASSERT_TRUE(linux_test::waitUntil([&] { return heard.size() == 2; }));
+    EXPECT_EQ(heard[0].path, "/me/ombrel/quillory/helper");
+    EXPECT_EQ(heard[0].interface, "me.ombrel.quillory.helper");
+    EXPECT_EQ(heard[0].member, "didStart");
+    EXPECT_EQ(heard[1].member, "willStop");
+
+    g_dbus_connection_signal_unsubscribe(listener, subscription);
+    g_object_unref(listener);
+    g_object_unref(bus);
+}
+
+}  // namespace
+}  // namespace platform::linux_platform

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LinuxTestSupport.h"
+#include "Queues.h"
+
+namespace platform::linux_platform {
+namespace {
+
+using linux_test::waitUntil;
+
+// The main thread is busy (as in a long work item), without sleeping.
+void busyFor(gint64 microseconds) {
+    const gint64 until = g_get_monotonic_time() + microseconds;
+    while (g_get_monotonic_time() < until) {
+    }
+}
+
+TEST(MainQueue, RunsWorkInTheOrderItBecameDueAndNeverEarly) {
+    ContextQueue main(g_main_context_default());
+    struct Run {
+        std::string name;
+        gint64 late;  // microseconds after its deadline
+    };
+    std::vector<Run> runs;
+    const gint64 start = g_get_monotonic_time();
+    auto record = [&](std::string name, double seconds) {
+        const gint64 deadline = start + static_cast<gint64>(seconds * 1e6);
+        return [&runs, name, deadline] { runs.push_back({name, g_get_monotonic_time() - deadline}); };
+    };
+    main.async(record("now", 0));
+    main.asyncAfter(0.030, record("30 ms", 0.030));
+    main.asyncAfter(0.0004, record("0.4 ms", 0.0004));
+    main.asyncAfter(0.010, record("10 ms", 0.010));
+    ASSERT_TRUE(waitUntil([&] { return runs.size() == 4; }));
+    ASSERT_EQ(runs.size(), 4u);
+    EXPECT_EQ(runs[0].name, "now");
+    EXPECT_EQ(runs[1].name, "0.4 ms");
+    EXPECT_EQ(runs[2].name, "10 ms");
+    EXPECT_EQ(runs[3].name, "30 ms");
+    for (const auto& run : runs) EXPECT_GE(run.late, 0) << run.name;
+}
+
+TEST(MainQueue, OverdueWorkRunsByDeadlineBeforeWorkSubmittedLater) {
+    ContextQueue main(g_main_context_default());
+    std::vector<std::string> ran;
+    main.async([&] {
+        // Scheduled later for an earlier deadline; both are overdue when
+        // this item ends, and the async item is submitted after that.
+        main.asyncAfter(0.020, [&] { ran.push_back("20 ms"); });
+        main.asyncAfter(0.010, [&] { ran.push_back("10 ms"); });
+        busyFor(30000);
+        main.async([&] { ran.push_back("async"); });
+    });
+    ASSERT_TRUE(waitUntil([&] { return ran.size() == 3; }));
+    EXPECT_EQ(ran, (std::vector<std::string>{"10 ms", "20 ms", "async"}));
+}
+
+TEST(MainQueue, KeepsEachThreadsOrderAndRunsEverythingOnTheMainThread) {
+    ContextQueue main(g_main_context_default());
+    constexpr int threads = 4;
+    constexpr int items = 200;
+    std::vector<std::vector<int>> seen(threads);
+    std::atomic<int> offMain{0};
+    GThread* mainThread = g_thread_self();
+    std::vector<std::thread> senders;
+    for (int t = 0; t < threads; ++t) {
+        senders.emplace_back([&, t] {
+            for (int i = 0; i < items; ++i) {
+                main.async([&, t, i] {
+                    if (g_thread_self() != mainThread) ++offMain;
+                    seen[t].push_back(i);
+                });
+            }
+        });
+    }
+    for (auto& sender : senders) sender.join();
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& list : seen) {
+            if (list.size() != items) return false;
+        }
+        return true;
+    }));
+    EXPECT_EQ(offMain.load(), 0);
+    for (const auto& list : seen) EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+}
+
+TEST(MainQueue, LaterWorkRunsInsideANestedLoopAsDuringAModalAlert) {
+    ContextQueue main(g_main_context_default());
+    std::vector<std::string> ran;
+    main.async([&] {
+        ran.push_back("alert shown");
+        GMainLoop* modal = g_main_loop_new(nullptr, FALSE);
+        main.asyncAfter(0.001, [&, modal] {
+            ran.push_back("work during the alert");
+            g_main_loop_quit(modal);
+        });
+        g_main_loop_run(modal);
+        g_main_loop_unref(modal);
+        ran.push_back("alert dismissed");
+    });
+    ASSERT_TRUE(waitUntil([&] { return ran.size() == 3; }));
+    EXPECT_EQ(ran, (std::vector<std::string>{"alert shown", "work during the alert", "alert dismissed"}));
+}
+
+TEST(SerialQueue, RunsItsWorkInOrderOnItsOwnThreadAndFinishesItWhenClosed) {
+    std::vector<int> ran;
+    std::vector<GThread*> threads;
+    std::atomic<bool> done{false};
+    SerialQueue queue("test.serial");
+    queue.asyncAfter(0.020, [&] { ran.push_back(4); });
+    for (int i = 0; i < 3; ++i) {
+        queue.async([&, i] {
+            threads.push_back(g_thread_self());
+            ran.push_back(i);
+            // Both delays end meanwhile; the queued items were due first.
+            if (i == 0) busyFor(30000);
+        });
+    }
+    queue.asyncAfter(0.010, [&] { ran.push_back(3); });
+    queue.asyncAfter(0.040, [&] { done = true; });
+    ASSERT_TRUE(waitUntil([&] { return done.load(); }));
+    queue.async([&] { ran.push_back(5); });
+    queue.closeAndWait();
+    EXPECT_EQ(ran, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    ASSERT_EQ(threads.size(), 3u);
+    EXPECT_EQ(threads[0], threads[2]);
+    EXPECT_NE(threads[0], g_thread_self());
+}
+
+}  // namespace
+}  // namespace platform::linux_platform
