@@ -109,7 +109,10 @@ TEST_F(X11DesktopTest, ActivateProcessBringsBackItsLastWindowAndControlVLandsThe
     auto mainAppWindow = mainApp.waitForLine("window ");
     ASSERT_TRUE(first && second && mainAppWindow && mainApp.waitForLine("clip"));
 
-    // The user works in the second window, then the first, then picks a clip in the main app.
+    // The user works in the second window, then the first, then picks a clip
+    // in the main app. (Whichever window the window manager put in front
+    // first, each of these switches is a change.)
+    switchTo(windowIdOf(*mainAppWindow));
     std::size_t mark = target.lines().size();
     switchTo(windowIdOf(*second));
     ASSERT_TRUE(target.waitForLine("focus 1", mark));
