@@ -64,12 +64,22 @@ void setBundleIdentifier(const std::string& infoPlist, const std::string& identi
 
 bool hasEnded(pid_t pid) { return ::kill(pid, 0) != 0; }
 
+// A file of /proc, empty once what it describes has gone.
+std::string readProc(const std::string& path) {
+    gchar* contents = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(path.c_str(), &contents, &length, nullptr)) return "";
+    std::string text(contents, length);
+    g_free(contents);
+    return text;
+}
+
 }  // namespace
 
 std::optional<Usage> usageOf(pid_t pid) {
     const std::string proc = "/proc/" + std::to_string(pid);
-    std::ifstream status(proc + "/status");
-    if (!status) return std::nullopt;
+    std::istringstream status(readProc(proc + "/status"));
+    if (status.str().empty()) return std::nullopt;
     Usage usage;
     for (std::string line; std::getline(status, line);) {
         std::istringstream fields(line);
@@ -86,11 +96,11 @@ std::optional<Usage> usageOf(pid_t pid) {
     for (auto entry = fs::directory_iterator(proc + "/task", error);
          !error && entry != fs::directory_iterator(); entry.increment(error)) {
         // Thread names are cut to 15 characters.
-        if (linux_test::readText(entry->path().string() + "/comm").starts_with("xpc.connection"))
+        if (readProc(entry->path().string() + "/comm").starts_with("xpc.connection"))
             ++usage.connectionThreads;
     }
     // The name in parentheses may hold spaces: the fields follow the last ')'.
-    const std::string stat = linux_test::readText(proc + "/stat");
+    const std::string stat = readProc(proc + "/stat");
     const auto end = stat.rfind(')');
     if (end == std::string::npos) return std::nullopt;
     std::istringstream fields(stat.substr(end + 2));
@@ -345,8 +355,11 @@ Client::Client(const std::string& address) {
         g_error_free(error);
         return;
     }
+    { std::lock_guard lock(mutex_); }
     filter_ = g_dbus_connection_add_filter(connection_, &Client::watch, this, nullptr);
 }
+
+std::mutex Client::mutex_;
 
 Client::~Client() {
     if (connection_ == nullptr) return;
@@ -354,6 +367,7 @@ Client::~Client() {
     // Closed, the connection reads nothing more: the filter has run its last.
     g_dbus_connection_remove_filter(connection_, filter_);
     g_object_unref(connection_);
+    std::lock_guard lock(mutex_);
 }
 
 void Client::close() {
