@@ -32,9 +32,10 @@ struct Options {
 constexpr int coldStarts = 15;
 // Pings in blocks, helper and echo in turn, so that both see the same
 // machine.
-constexpr int pingBlocks = 10;
-constexpr int pingsPerBlock = 500;
-constexpr int throughputRounds = 3;
+constexpr int pingBlocks = 100;
+constexpr int pingsPerBlock = 50;
+constexpr int pingWarmUp = 500;
+constexpr int throughputRounds = 5;
 constexpr int throughputClients = 20;
 constexpr int throughputPings = 500;
 constexpr double idleSettleSeconds = 2;
@@ -85,9 +86,9 @@ public:
         if (peer == nullptr) return failed("a connection to the bus");
         std::vector<double> helper;
         std::vector<double> echo;
-        const int blocks = options_.quick ? 2 : pingBlocks;
-        bool ok = roundTrips(peer, helperService(), pingsPerBlock) &&
-                  roundTrips(peer, echoService(), pingsPerBlock);
+        const int blocks = options_.quick ? 10 : pingBlocks;
+        bool ok =
+            roundTrips(peer, helperService(), pingWarmUp) && roundTrips(peer, echoService(), pingWarmUp);
         for (int i = 0; ok && i < blocks; ++i) {
             const auto h = roundTrips(peer, helperService(), pingsPerBlock);
             const auto e = roundTrips(peer, echoService(), pingsPerBlock);
