@@ -1,0 +1,197 @@
+#include "DesktopTestSupport.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace desktop_test {
+
+class GLibPlatform::MainQueue : public platform::DispatchQueue {
+public:
+    void async(WorkItem item) override { asyncAfter(0, std::move(item)); }
+    void asyncAfter(double seconds, WorkItem item) override {
+        auto* heapItem = new WorkItem(std::move(item));
+        auto run = [](gpointer data) -> gboolean {
+            (*static_cast<WorkItem*>(data))();
+            return G_SOURCE_REMOVE;
+        };
+        auto destroy = [](gpointer data) { delete static_cast<WorkItem*>(data); };
+        g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(seconds * 1000), run, heapItem, destroy);
+    }
+};
+
+class GLibPlatform::Log : public platform::LogSink {
+public:
+    explicit Log(std::vector<std::string>& lines) : lines_(lines) {}
+    void write(const platform::LogMessage& message) override {
+        lines_.push_back(message.category + ": " +
+                         platform::renderLogMessage(message.format, message.arguments, false));
+    }
+
+private:
+    std::vector<std::string>& lines_;
+};
+
+class GLibPlatform::English : public platform::Localization {
+public:
+    std::string localizedString(const std::string& key) override { return key; }
+};
+
+GLibPlatform::GLibPlatform() : queue_(new MainQueue), log_(new Log(logLines)), english_(new English) {
+    platform::Services services;
+    services.mainQueue = queue_;
+    services.log = log_;
+    services.localization = english_;
+    platform::install(services);
+}
+
+GLibPlatform::~GLibPlatform() {
+    platform::install({});
+    delete queue_;
+    delete log_;
+    delete english_;
+}
+
+bool runUntil(const std::function<bool()>& condition, double seconds) {
+    const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
+    // Most conditions follow an event on the main context; the tick bounds
+    // the wait for the others and for the deadline.
+    guint tick = g_timeout_add(
+        50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    bool held = condition();
+    while (!held && g_get_monotonic_time() < deadline) {
+        g_main_context_iteration(nullptr, TRUE);
+        held = condition();
+    }
+    g_source_remove(tick);
+    return held;
+}
+
+namespace {
+
+struct Reader {
+    std::vector<std::string>* lines;
+    unsigned* watch;
+    std::string partial;
+};
+
+gboolean readLines(GIOChannel* channel, GIOCondition, gpointer data) {
+    auto* reader = static_cast<Reader*>(data);
+    char buffer[4096];
+    gsize count = 0;
+    GIOStatus status = g_io_channel_read_chars(channel, buffer, sizeof buffer, &count, nullptr);
+    reader->partial.append(buffer, count);
+    for (std::size_t end; (end = reader->partial.find('\n')) != std::string::npos;) {
+        reader->lines->push_back(reader->partial.substr(0, end));
+        reader->partial.erase(0, end + 1);
+    }
+    if (status == G_IO_STATUS_NORMAL || status == G_IO_STATUS_AGAIN) return G_SOURCE_CONTINUE;
+    *reader->watch = 0;
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+Program::Program(std::vector<std::string> arguments) : lines_(new std::vector<std::string>) {
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int output = -1;
+    GError* error = nullptr;
+    if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr,
+                                  static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
+                                  nullptr, nullptr, &pid_, nullptr, &output, nullptr, &error)) {
+        ADD_FAILURE() << "Could not start " << arguments[0] << ": " << error->message;
+        g_error_free(error);
+        pid_ = -1;
+        return;
+    }
+    GIOChannel* channel = g_io_channel_unix_new(output);
+    g_io_channel_set_close_on_unref(channel, TRUE);
+    g_io_channel_set_encoding(channel, nullptr, nullptr);
+    g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
+    watch_ = g_io_add_watch_full(channel, G_PRIORITY_DEFAULT, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP),
+                                 readLines, new Reader{lines_, &watch_, {}},
+                                 [](gpointer data) { delete static_cast<Reader*>(data); });
+    g_io_channel_unref(channel);
+}
+
+Program::~Program() {
+    if (watch_ != 0) g_source_remove(watch_);
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        g_spawn_close_pid(pid_);
+    }
+    delete lines_;
+}
+
+std::optional<std::string> Program::waitForLine(const std::string& prefix, std::size_t from, double seconds) {
+    std::optional<std::string> found;
+    runUntil(
+        [&] {
+            for (std::size_t i = from; i < lines_->size(); ++i) {
+                if ((*lines_)[i].rfind(prefix, 0) == 0) {
+                    found = (*lines_)[i];
+                    return true;
+                }
+            }
+            return false;
+        },
+        seconds);
+    return found;
+}
+
+int run(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    std::vector<std::string> copy = arguments;
+    for (auto& argument : copy) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int status = -1;
+    GError* error = nullptr;
+    if (!g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
+                      &status, &error)) {
+        ADD_FAILURE() << "Could not run " << arguments[0] << ": " << error->message;
+        g_error_free(error);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string windowIdOf(const std::string& line) { return line.substr(line.rfind(' ') + 1); }
+
+bool hasWindowManager() {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    bool found = false;
+    if (!xcb_connection_has_error(connection)) {
+        xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        const char name[] = "_NET_SUPPORTING_WM_CHECK";
+        xcb_intern_atom_reply_t* atom =
+            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
+        if (atom != nullptr && atom->atom != XCB_ATOM_NONE) {
+            xcb_get_property_reply_t* property = xcb_get_property_reply(
+                connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
+                nullptr);
+            found = property != nullptr && xcb_get_property_value_length(property) == 4;
+            std::free(property);
+        }
+        std::free(atom);
+    }
+    xcb_disconnect(connection);
+    return found;
+}
+
+WindowManager::WindowManager() : openbox_(std::vector<std::string>{"openbox", "--sm-disable"}) {
+    isRunning_ = runUntil(hasWindowManager);
+    if (!isRunning_) {
+        ADD_FAILURE() << "openbox did not come up: "
+                      << (openbox_.lines().empty() ? std::string("(no output)") : openbox_.lines().back());
+    }
+}
+
+}  // namespace desktop_test

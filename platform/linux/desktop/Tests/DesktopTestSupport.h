@@ -1,0 +1,77 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace desktop_test {
+
+// The services the desktop relies on, backed by GLib's default main context
+// as in the agent: the main queue, the log and plain English text.
+class GLibPlatform {
+public:
+    GLibPlatform();
+    ~GLibPlatform();
+
+    std::vector<std::string> logLines;
+
+private:
+    class MainQueue;
+    class Log;
+    class English;
+    MainQueue* queue_;
+    Log* log_;
+    English* english_;
+};
+
+// Runs the main context until `condition` holds, at most `seconds`.
+bool runUntil(const std::function<bool()>& condition, double seconds = 20);
+
+// A program started by a test, its standard output read line by line on the
+// main context. Ended (SIGTERM) and reaped when the object goes.
+class Program {
+public:
+    explicit Program(std::vector<std::string> arguments);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    pid_t pid() const { return pid_; }
+    const std::vector<std::string>& lines() const { return *lines_; }
+    // The first line from `from` on that begins with `prefix`; waits for it.
+    std::optional<std::string> waitForLine(const std::string& prefix, std::size_t from = 0,
+                                           double seconds = 20);
+
+private:
+    pid_t pid_ = -1;
+    std::vector<std::string>* lines_;
+    unsigned watch_ = 0;
+};
+
+// Runs a command to its end; its exit status.
+int run(const std::vector<std::string>& arguments);
+
+// The X window id at the end of a "window ..." line.
+std::string windowIdOf(const std::string& line);
+
+// Whether an EWMH window manager runs on the display.
+bool hasWindowManager();
+
+// A window manager that sets _NET_ACTIVE_WINDOW and honours activation
+// requests, as a desktop session has: openbox, running once this returns.
+class WindowManager {
+public:
+    WindowManager();
+    bool isRunning() const { return isRunning_; }
+
+private:
+    Program openbox_;
+    bool isRunning_ = false;
+};
+
+}  // namespace desktop_test

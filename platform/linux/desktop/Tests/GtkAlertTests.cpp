@@ -1,0 +1,200 @@
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "DesktopTestSupport.h"
+#include "GtkAlertPresenter.h"
+#include "LinuxDesktop.h"
+
+using namespace desktop_test;
+
+extern "C" int _nl_msg_cat_cntr;
+
+namespace {
+
+class GtkAlertTest : public testing::Test {
+protected:
+    void SetUp() override {
+        desktop = platform::linux_desktop::openX11Desktop();
+        ASSERT_NE(desktop, nullptr);
+        desktop->watchActivations([this] {
+            auto front = desktop->frontWindow();
+            if (front && onActivation) onActivation(front->pid == getpid());
+        });
+        // An alert that never gets its key press ends the test instead of hanging it.
+        watchdog = g_timeout_add_seconds(
+            60,
+            [](gpointer presenter) -> gboolean {
+                ADD_FAILURE() << "the alert was not answered";
+                static_cast<platform::linux_desktop::GtkAlertPresenter*>(presenter)->displayLost();
+                return G_SOURCE_REMOVE;
+            },
+            &dynamic_cast<platform::linux_desktop::GtkAlertPresenter&>(desktop->alerts()));
+    }
+    void TearDown() override {
+        if (watchdog != 0) g_source_remove(watchdog);
+    }
+
+    // Shows the alert; each time a window becomes active, `onActivation`
+    // learns whether it is the alert.
+    platform::ModalResponse show(std::vector<std::string> buttons) {
+        platform::Alert alert;
+        alert.setMessageText("Quillory Helper is on");
+        alert.setInformativeText("It pastes the clip you pick in Quillory into the app you were using.");
+        for (auto& button : buttons) alert.addButton(button);
+        return desktop->alerts().runModal(alert);
+    }
+
+    // Presses keys on the keyboard, through XTest, as a user would.
+    static void press(std::vector<std::string> keys) {
+        keys.insert(keys.begin(), {"xdotool", "key", "--delay", "20"});
+        EXPECT_EQ(run(keys), 0);
+    }
+
+    GLibPlatform platform;
+    std::unique_ptr<platform::linux_desktop::Desktop> desktop;
+    std::function<void(bool alertInFront)> onActivation;
+    guint watchdog = 0;
+};
+
+}  // namespace
+
+TEST_F(GtkAlertTest, ARealKeyPressAnswersTheAlertWhileMainQueueWorkGoesOn) {
+    int ticks = 0;
+    bool isTicking = true;
+    bool hasStopped = false;
+    std::function<void()> tick = [&] {
+        if (!isTicking) {
+            hasStopped = true;
+            return;
+        }
+        ++ticks;
+        platform::DispatchQueue::main().asyncAfter(0.02, tick);
+    };
+    platform::DispatchQueue::main().async(tick);
+    int ticksWhenShown = -1;
+    onActivation = [&](bool alertInFront) {
+        if (!alertInFront || ticksWhenShown >= 0) return;
+        ticksWhenShown = ticks;
+        press({"Return"});
+    };
+
+    EXPECT_EQ(show({"OK", "Open Login Items"}), platform::alertFirstButtonReturn);
+    EXPECT_GE(ticksWhenShown, 1) << "main-queue work ran before the alert came up";
+    EXPECT_GT(ticks, ticksWhenShown) << "main-queue work ran while the alert waited for its answer";
+    isTicking = false;
+    EXPECT_TRUE(runUntil([&] { return hasStopped; }));
+}
+
+TEST_F(GtkAlertTest, ButtonsAnswerInTheirOrderAndClosingAnswersNoButton) {
+    onActivation = [&](bool alertInFront) {
+        if (alertInFront) press({"Left", "Return"});
+    };
+    EXPECT_EQ(show({"Open Login Items", "Cancel"}), platform::alertSecondButtonReturn);
+
+    onActivation = [&](bool alertInFront) {
+        if (alertInFront) press({"Escape"});
+    };
+    const platform::ModalResponse closed = show({"OK", "Open Login Items"});
+    EXPECT_NE(closed, platform::alertFirstButtonReturn);
+    EXPECT_NE(closed, platform::alertSecondButtonReturn);
+}
+
+TEST_F(GtkAlertTest, ActivateSelfBringsTheAlertBackInFront) {
+    Program target({QUILLORY_PASTE_TARGET});
+    auto targetWindow = target.waitForLine("window 0 ");
+    ASSERT_TRUE(targetWindow);
+
+    // The user switches away from the alert; the agent brings it back, and the
+    // key press reaches it rather than the window in between.
+    enum { waitingForAlert, switchedAway, broughtBack } step = waitingForAlert;
+    onActivation = [&](bool alertInFront) {
+        if (step == waitingForAlert && alertInFront) {
+            step = switchedAway;
+            EXPECT_EQ(run({"xdotool", "windowactivate", "--sync", windowIdOf(*targetWindow)}), 0);
+        } else if (step == switchedAway && !alertInFront) {
+            step = broughtBack;
+            desktop->activateSelf();
+        } else if (step == broughtBack && alertInFront) {
+            press({"Return"});
+        }
+    };
+    EXPECT_EQ(show({"OK"}), platform::alertFirstButtonReturn);
+    EXPECT_EQ(step, broughtBack);
+}
+
+namespace {
+
+struct ShownDialog {
+    std::string text;
+    std::string secondaryText;
+    std::vector<std::string> buttonsLeftToRight;
+    std::string defaultButton;
+};
+
+// What the message dialog on screen shows, read from its widgets.
+std::optional<ShownDialog> shownDialog() {
+    GList* windows = gtk_window_list_toplevels();
+    std::optional<ShownDialog> shown;
+    for (GList* item = windows; item != nullptr && !shown; item = item->next) {
+        if (!GTK_IS_MESSAGE_DIALOG(item->data) || !gtk_widget_get_visible(GTK_WIDGET(item->data))) continue;
+        ShownDialog dialog;
+        gchar* text = nullptr;
+        gchar* secondaryText = nullptr;
+        g_object_get(item->data, "text", &text, "secondary-text", &secondaryText, nullptr);
+        dialog.text = text != nullptr ? text : "";
+        dialog.secondaryText = secondaryText != nullptr ? secondaryText : "";
+        g_free(text);
+        g_free(secondaryText);
+        GtkWidget* actions = gtk_widget_get_parent(
+            gtk_dialog_get_widget_for_response(GTK_DIALOG(item->data), platform::alertFirstButtonReturn));
+        GList* buttons = gtk_container_get_children(GTK_CONTAINER(actions));
+        for (GList* button = buttons; button != nullptr; button = button->next) {
+            dialog.buttonsLeftToRight.push_back(gtk_button_get_label(GTK_BUTTON(button->data)));
+            if (gtk_widget_has_default(GTK_WIDGET(button->data))) {
+                dialog.defaultButton = gtk_button_get_label(GTK_BUTTON(button->data));
+            }
+        }
+        g_list_free(buttons);
+        shown = dialog;
+    }
+    g_list_free(windows);
+    return shown;
+}
+
+}  // namespace
+
+TEST_F(GtkAlertTest, AGermanSessionSeesTheAlertInGerman) {
+    setenv("LANGUAGE", "de", 1);
+    ++_nl_msg_cat_cntr;
+    auto german = platform::linux_desktop::makeGettextLocalization(QUILLORY_TEST_RESOURCES);
+    platform::Alert alert;
+    alert.setMessageText(german->localizedString("Quillory Helper is turned off"));
+    alert.setInformativeText(german->localizedString(
+        "It was turned off in System Settings → General → Login Items. To turn Auto-Paste back on, turn on "
+        "Quillory Helper there."));
+    alert.addButton(german->localizedString("Open Login Items"));
+    alert.addButton(german->localizedString("Cancel"));
+    unsetenv("LANGUAGE");
+    ++_nl_msg_cat_cntr;
+
+    std::optional<ShownDialog> shown;
+    onActivation = [&](bool alertInFront) {
+        if (!alertInFront || shown) return;
+        shown = shownDialog();
+        press({"Return"});
+    };
+    EXPECT_EQ(desktop->alerts().runModal(alert), platform::alertFirstButtonReturn);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->text, "Quillory Helper ist ausgeschaltet");
+    EXPECT_EQ(
+        shown->secondaryText,
+        "Es wurde in Systemeinstellungen → Allgemein → Anmeldeobjekte ausgeschaltet. Um Auto-Paste wieder "
+        "einzuschalten, schalte Quillory Helper dort ein.");
+    // The first button is the default one, at the right as on this desktop.
+    EXPECT_EQ(shown->buttonsLeftToRight, (std::vector<std::string>{"Abbrechen", "Anmeldeobjekte öffnen"}));
+    EXPECT_EQ(shown->defaultButton, "Anmeldeobjekte öffnen");
+}

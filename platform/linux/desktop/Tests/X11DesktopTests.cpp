@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "DesktopTestSupport.h"
+#include "LinuxDesktop.h"
+
+using namespace desktop_test;
+using platform::linux_desktop::Desktop;
+using platform::linux_desktop::FrontWindow;
+
+namespace {
+
+class X11DesktopTest : public testing::Test {
+protected:
+    void SetUp() override {
+        desktop = platform::linux_desktop::openX11Desktop();
+        ASSERT_NE(desktop, nullptr);
+    }
+
+    std::optional<FrontWindow> front() { return desktop->frontWindow(); }
+    bool frontIs(pid_t pid) {
+        auto window = front();
+        return window && window->pid == pid;
+    }
+    // The user switches windows; returns once the window manager has made
+    // the switch and the desktop has looked at the front, as a paste does.
+    void switchTo(const std::string& window) {
+        ASSERT_EQ(run({"xdotool", "windowactivate", "--sync", window}), 0);
+        front();
+    }
+
+    GLibPlatform platform;
+    std::unique_ptr<Desktop> desktop;
+};
+
+// Posts ⌘V the way the paster does: Command down, V down, V up, Command up.
+bool postCommandV(platform::KeyboardEvents& keyboard) {
+    auto source = keyboard.createSource(platform::eventSourceStateCombinedSessionState);
+    if (!source) return false;
+    auto commandDown = keyboard.createKeyboardEvent(*source, 55, true);
+    auto vDown = keyboard.createKeyboardEvent(*source, 9, true);
+    auto vUp = keyboard.createKeyboardEvent(*source, 9, false);
+    auto commandUp = keyboard.createKeyboardEvent(*source, 55, false);
+    if (!commandDown || !vDown || !vUp || !commandUp) return false;
+    keyboard.setFlags(*commandDown, 0);
+    keyboard.setFlags(*vDown, platform::eventFlagMaskCommand);
+    keyboard.setFlags(*vUp, platform::eventFlagMaskCommand);
+    keyboard.setFlags(*commandUp, 0);
+    keyboard.post(platform::sessionEventTap, *commandDown);
+    usleep(8000);
+    keyboard.post(platform::sessionEventTap, *vDown);
+    usleep(8000);
+    keyboard.post(platform::sessionEventTap, *vUp);
+    usleep(8000);
+    keyboard.post(platform::sessionEventTap, *commandUp);
+    return true;
+}
+
+std::string describe(const std::vector<std::optional<FrontWindow>>& windows) {
+    std::string text = "seen:";
+    for (const auto& window : windows)
+        text += " " + (window ? std::to_string(window->pid) : std::string("none"));
+    return text;
+}
+
+}  // namespace
+
+TEST_F(X11DesktopTest, FrontWindowAndActivationsFollowWindowSwitches) {
+    std::vector<std::optional<FrontWindow>> announced;
+    desktop->watchActivations([&] { announced.push_back(front()); });
+    auto wasAnnounced = [&](std::size_t after, pid_t pid) {
+        return runUntil(
+            [&] { return announced.size() > after && announced.back() && announced.back()->pid == pid; });
+    };
+
+    Program target({QUILLORY_PASTE_TARGET});
+    auto targetWindow = target.waitForLine("window 0 ");
+    Program mainApp({QUILLORY_MAIN_APP_STANDIN});
+    auto mainAppWindow = mainApp.waitForLine("window ");
+    ASSERT_TRUE(targetWindow && mainAppWindow);
+    ASSERT_TRUE(wasAnnounced(0, mainApp.pid())) << "the new window in front";
+
+    std::size_t count = announced.size();
+    switchTo(windowIdOf(*targetWindow));
+    ASSERT_TRUE(wasAnnounced(count, target.pid())) << describe(announced);
+    auto window = front();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->pid, target.pid());
+    EXPECT_EQ(window->applicationId, std::nullopt);
+    EXPECT_EQ(window->windowClass, "Quillory-paste-target");
+
+    count = announced.size();
+    switchTo(windowIdOf(*mainAppWindow));
+    ASSERT_TRUE(wasAnnounced(count, mainApp.pid())) << describe(announced);
+    window = front();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->pid, mainApp.pid());
+    EXPECT_EQ(window->applicationId, "me.ombrel.quillory");
+    EXPECT_EQ(window->windowClass, "Quillory-main-app-standin");
+}
+
+TEST_F(X11DesktopTest, ActivateProcessBringsBackItsLastWindowAndControlVLandsThere) {
+    Program target({QUILLORY_PASTE_TARGET, "--windows", "2"});
+    Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", "Clip from Quillory"});
+    auto first = target.waitForLine("window 0 ");
+    auto second = target.waitForLine("window 1 ");
+    auto mainAppWindow = mainApp.waitForLine("window ");
+    ASSERT_TRUE(first && second && mainAppWindow && mainApp.waitForLine("clip"));
+
+    // The user works in the second window, then the first, then picks a clip
+    // in the main app. (Whichever window the window manager put in front
+    // first, each of these switches is a change.)
+    switchTo(windowIdOf(*mainAppWindow));
+    std::size_t mark = target.lines().size();
+    switchTo(windowIdOf(*second));
+    ASSERT_TRUE(target.waitForLine("focus 1", mark));
+    mark = target.lines().size();
+    switchTo(windowIdOf(*first));
+    ASSERT_TRUE(target.waitForLine("focus 0", mark));
+    switchTo(windowIdOf(*mainAppWindow));
+    ASSERT_TRUE(runUntil([&] { return frontIs(mainApp.pid()); }));
+
+    mark = target.lines().size();
+    EXPECT_TRUE(desktop->activateProcess(target.pid()));
+    ASSERT_TRUE(target.waitForLine("focus ", mark));
+    EXPECT_EQ(*target.waitForLine("focus ", mark), "focus 0");
+    ASSERT_TRUE(runUntil([&] { return frontIs(target.pid()); }));
+
+    ASSERT_TRUE(desktop->canPostEvents());
+    ASSERT_TRUE(postCommandV(desktop->keyboardEvents()));
+    EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
+    EXPECT_EQ(target.waitForLine("text 0 ", mark), "text 0 Clip from Quillory");
+
+    // Later the user was in the second window before the main app: that one comes back.
+    mark = target.lines().size();
+    switchTo(windowIdOf(*second));
+    ASSERT_TRUE(target.waitForLine("focus 1", mark));
+    switchTo(windowIdOf(*mainAppWindow));
+    ASSERT_TRUE(runUntil([&] { return frontIs(mainApp.pid()); }));
+    mark = target.lines().size();
+    EXPECT_TRUE(desktop->activateProcess(target.pid()));
+    EXPECT_EQ(target.waitForLine("focus ", mark), "focus 1");
+}
+
+TEST_F(X11DesktopTest, ActivateProcessFindsAWindowItNeverSawActiveAndRefusesUnknownProcesses) {
+    Program target({QUILLORY_PASTE_TARGET});
+    Program mainApp({QUILLORY_MAIN_APP_STANDIN});
+    ASSERT_TRUE(target.waitForLine("window 0 "));
+    auto mainAppWindow = mainApp.waitForLine("window ");
+    ASSERT_TRUE(mainAppWindow);
+    switchTo(windowIdOf(*mainAppWindow));
+    ASSERT_TRUE(runUntil([&] { return frontIs(mainApp.pid()); }));
+
+    // A desktop opened now has seen none of the target's windows active.
+    auto fresh = platform::linux_desktop::openX11Desktop();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_TRUE(fresh->activateProcess(target.pid()));
+    EXPECT_TRUE(runUntil([&] { return frontIs(target.pid()); }));
+
+    EXPECT_FALSE(fresh->activateProcess(0));
+    EXPECT_FALSE(fresh->activateProcess(999999));
+}
+
+TEST(X11DesktopOpening, NoDisplayMeansNoDesktop) {
+    GLibPlatform platform;
+    const std::string display = std::getenv("DISPLAY");
+    setenv("DISPLAY", ":4095", 1);
+    EXPECT_EQ(platform::linux_desktop::openX11Desktop(), nullptr);
+    unsetenv("DISPLAY");
+    EXPECT_EQ(platform::linux_desktop::openX11Desktop(), nullptr);
+    setenv("DISPLAY", display.c_str(), 1);
+}
+
+namespace {
+
+// Every test of this program runs with a window manager.
+class WindowManagerEnvironment : public testing::Environment {
+public:
+    void SetUp() override { windowManager_ = std::make_unique<WindowManager>(); }
+    void TearDown() override { windowManager_.reset(); }
+
+private:
+    std::unique_ptr<WindowManager> windowManager_;
+};
+
+[[maybe_unused]] testing::Environment* const windowManager =
+    testing::AddGlobalTestEnvironment(new WindowManagerEnvironment);
+
+}  // namespace

@@ -1,0 +1,215 @@
+#include "X11Desktop.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform::linux_desktop {
+
+namespace {
+
+// Enough to find the last window of every process the user switched between lately.
+constexpr std::size_t historyLength = 64;
+// Source indication of a pager: the request stands for a user's choice.
+constexpr std::uint32_t sourcePager = 2;
+
+using Atom = XcbConnection::Atom;
+
+}  // namespace
+
+X11Desktop::X11Desktop(std::unique_ptr<XcbConnection> connection)
+    : connection_(std::move(connection)),
+      keyboard_(*connection_),
+      alerts_([this](std::uint32_t window) { activateWindow(window); }) {
+    connection_->setEventHandler([this](const xcb_generic_event_t& event) { handleEvent(event); });
+    connection_->addLostHandler([this] { alerts_.displayLost(); });
+    if (auto active = activeWindow(); active && *active != XCB_NONE) {
+        remember(*active);
+        lastAnnounced_ = history_.front();
+    }
+}
+
+std::optional<FrontWindow> X11Desktop::frontWindow() {
+    if (connection_->isLost()) return std::nullopt;
+    xcb_window_t window = XCB_NONE;
+    if (auto active = activeWindow()) {
+        if (*active != XCB_NONE) {
+            window = *active;
+            remember(window);
+        } else if (!history_.empty() && connection_->windowExists(history_.front().window)) {
+            // The window manager clears the property for a moment while it
+            // switches; the window before still stands for the front.
+            window = history_.front().window;
+        }
+    } else {
+        window = focusedTopLevel();
+    }
+    if (window == XCB_NONE || !connection_->windowExists(window)) return std::nullopt;
+
+    FrontWindow front;
+    front.pid = pidOf(window).value_or(0);
+    front.applicationId = connection_->text(window, connection_->atom(Atom::gtkApplicationId),
+                                            connection_->atom(Atom::utf8String));
+    if (auto wmClass = connection_->text(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING)) {
+        // Instance name, NUL, class name, NUL.
+        const std::size_t end = wmClass->find('\0');
+        if (end != std::string::npos) {
+            std::string className = wmClass->substr(end + 1);
+            if (std::size_t nul = className.find('\0'); nul != std::string::npos) className.resize(nul);
+            if (!className.empty()) front.windowClass = className;
+        }
+    }
+    if (connection_->isLost()) return std::nullopt;
+    return front;
+}
+
+void X11Desktop::watchActivations(std::function<void()> changed) { changed_ = std::move(changed); }
+
+bool X11Desktop::activateProcess(ProcessIdentifier pid) {
+    if (connection_->isLost() || pid <= 0) return false;
+    for (const Activated& activated : history_) {
+        if (activated.pid == pid && pidOf(activated.window) == pid) return activateWindow(activated.window);
+    }
+    // A process none of whose windows was activated while the agent watched:
+    // its topmost window.
+    std::vector<xcb_window_t> stack;
+    const bool managed = hasEwmhWindowManager();
+    if (managed) {
+        auto clients = connection_->cardinals(
+            connection_->root(), connection_->atom(Atom::netClientListStacking), XCB_ATOM_WINDOW);
+        if (clients) stack = *clients;
+    } else {
+        stack = connection_->children(connection_->root());
+    }
+    for (auto window = stack.rbegin(); window != stack.rend(); ++window) {
+        if (pidOf(*window) != pid) continue;
+        if (!managed && !connection_->windowExists(*window, true)) continue;
+        return activateWindow(*window);
+    }
+    return false;
+}
+
+void X11Desktop::activateSelf() { alerts_.bringToFront(); }
+
+bool X11Desktop::canPostEvents() { return connection_->hasXTest() && connection_->isAlive(); }
+
+bool X11Desktop::activateWindow(xcb_window_t window) {
+    if (connection_->isLost() || window == XCB_NONE) return false;
+    xcb_connection_t* c = connection_->raw();
+    const xcb_timestamp_t time = connection_->serverTime();
+    if (hasEwmhWindowManager()) {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = connection_->atom(Atom::netActiveWindow);
+        message.data.data32[0] = sourcePager;
+        message.data.data32[1] = time;
+        message.data.data32[2] = history_.empty() ? XCB_NONE : history_.front().window;
+        xcb_send_event(c, 0, connection_->root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(c);
+        connection_->noticeError();
+        return !connection_->isLost();
+    }
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_generic_error_t* error =
+        xcb_request_check(c, xcb_set_input_focus_checked(c, XCB_INPUT_FOCUS_PARENT, window, time));
+    const bool focused = error == nullptr;
+    std::free(error);
+    connection_->noticeError();
+    return focused && !connection_->isLost();
+}
+
+void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
+    if ((event.response_type & ~0x80) != XCB_PROPERTY_NOTIFY) return;
+    const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+    if (notify.window != connection_->root() || notify.atom != connection_->atom(Atom::netActiveWindow))
+        return;
+    auto active = activeWindow();
+    if (!active) return;
+    if (*active == XCB_NONE) {
+        // The window manager in the middle of a switch, or no window in
+        // front: nothing to announce, but the next window is news even if it
+        // has the same id as the last (ids of closed windows are reused).
+        lastAnnounced_ = {};
+        return;
+    }
+    remember(*active);
+    const Activated now{*active, history_.front().pid};
+    if (now.window == lastAnnounced_.window && now.pid == lastAnnounced_.pid) return;
+    lastAnnounced_ = now;
+    if (changed_) changed_();
+}
+
+bool X11Desktop::hasEwmhWindowManager() {
+    const xcb_atom_t check = connection_->atom(Atom::netSupportingWmCheck);
+    auto fromRoot = connection_->cardinals(connection_->root(), check, XCB_ATOM_WINDOW);
+    if (!fromRoot || fromRoot->empty() || (*fromRoot)[0] == XCB_NONE) return false;
+    // A window manager that has gone leaves the root's property behind, but
+    // not its own window.
+    auto fromWindow = connection_->cardinals((*fromRoot)[0], check, XCB_ATOM_WINDOW);
+    return fromWindow && !fromWindow->empty() && (*fromWindow)[0] == (*fromRoot)[0];
+}
+
+std::optional<xcb_window_t> X11Desktop::activeWindow() {
+    if (!hasEwmhWindowManager()) return std::nullopt;
+    auto active = connection_->cardinals(connection_->root(), connection_->atom(Atom::netActiveWindow),
+                                         XCB_ATOM_WINDOW);
+    if (!active || active->empty()) return XCB_NONE;
+    return (*active)[0];
+}
+
+xcb_window_t X11Desktop::focusedTopLevel() {
+    xcb_connection_t* c = connection_->raw();
+    xcb_generic_error_t* error = nullptr;
+    xcb_get_input_focus_reply_t* focus = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), &error);
+    std::free(error);
+    if (focus == nullptr) {
+        connection_->noticeError();
+        return XCB_NONE;
+    }
+    xcb_window_t window = focus->focus;
+    std::free(focus);
+    if (window == XCB_INPUT_FOCUS_POINTER_ROOT) {
+        // Keystrokes go to the window under the pointer.
+        xcb_query_pointer_reply_t* pointer =
+            xcb_query_pointer_reply(c, xcb_query_pointer(c, connection_->root()), nullptr);
+        window = pointer != nullptr ? pointer->child : XCB_NONE;
+        std::free(pointer);
+    }
+    // Toolkits focus a child of their top-level window; walk up to the window
+    // that carries the client's properties.
+    for (int depth = 0; depth < 32 && window != XCB_NONE && window != connection_->root(); ++depth) {
+        if (pidOf(window) || connection_->text(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING)) return window;
+        xcb_window_t parent = XCB_NONE;
+        connection_->children(window, &parent);
+        if (parent == connection_->root() || parent == XCB_NONE) return window;
+        window = parent;
+    }
+    return XCB_NONE;
+}
+
+std::optional<ProcessIdentifier> X11Desktop::pidOf(xcb_window_t window) {
+    auto pid = connection_->cardinals(window, connection_->atom(Atom::netWmPid), XCB_ATOM_CARDINAL);
+    if (!pid || pid->empty() || (*pid)[0] == 0) return std::nullopt;
+    return static_cast<ProcessIdentifier>((*pid)[0]);
+}
+
+void X11Desktop::remember(xcb_window_t window) {
+    // Read anew each time: the id may belong to a newer window by now.
+    const ProcessIdentifier pid = pidOf(window).value_or(0);
+    std::erase_if(history_, [window](const Activated& activated) { return activated.window == window; });
+    history_.push_front({window, pid});
+    if (history_.size() > historyLength) history_.pop_back();
+}
+
+std::unique_ptr<Desktop> openX11Desktop() {
+    auto connection = XcbConnection::open();
+    if (!connection) return nullptr;
+    return std::make_unique<X11Desktop>(std::move(connection));
+}
+
+}  // namespace platform::linux_desktop

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <deque>
+#include <memory>
+
+#include "GtkAlertPresenter.h"
+#include "LinuxDesktop.h"
+#include "XTestKeyboardEvents.h"
+#include "XcbConnection.h"
+
+namespace platform::linux_desktop {
+
+// The X11 desktop: the window manager's active window (EWMH), XTest input and
+// GTK alerts. Main thread only.
+class X11Desktop : public Desktop {
+public:
+    explicit X11Desktop(std::unique_ptr<XcbConnection> connection);
+
+    std::optional<FrontWindow> frontWindow() override;
+    void watchActivations(std::function<void()> changed) override;
+    bool activateProcess(ProcessIdentifier pid) override;
+    void activateSelf() override;
+
+    AlertPresenter& alerts() override { return alerts_; }
+    KeyboardEvents& keyboardEvents() override { return keyboard_; }
+    bool canPostEvents() override;
+
+    // Asks the window manager to activate `window`, as a pager would; sets
+    // the input focus where no EWMH window manager runs.
+    bool activateWindow(xcb_window_t window);
+
+private:
+    struct Activated {
+        xcb_window_t window = XCB_NONE;
+        ProcessIdentifier pid = 0;
+    };
+
+    void handleEvent(const xcb_generic_event_t& event);
+    // The window manager's check window when an EWMH window manager runs.
+    bool hasEwmhWindowManager();
+    // _NET_ACTIVE_WINDOW; none without an EWMH window manager.
+    std::optional<xcb_window_t> activeWindow();
+    // The top-level window that holds the input focus.
+    xcb_window_t focusedTopLevel();
+    std::optional<ProcessIdentifier> pidOf(xcb_window_t window);
+    void remember(xcb_window_t window);
+
+    std::unique_ptr<XcbConnection> connection_;
+    XTestKeyboardEvents keyboard_;
+    GtkAlertPresenter alerts_;
+    std::function<void()> changed_;
+    // Most recent first: the active windows seen in notifications or asked for.
+    std::deque<Activated> history_;
+    Activated lastAnnounced_;
+};
+
+}  // namespace platform::linux_desktop

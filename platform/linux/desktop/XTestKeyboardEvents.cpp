@@ -1,0 +1,97 @@
+#include "XTestKeyboardEvents.h"
+
+#include <xcb/xtest.h>
+
+#include <cstdlib>
+
+namespace platform::linux_desktop {
+
+namespace {
+
+constexpr std::uint32_t keysymControlL = 0xffe3;
+constexpr std::uint32_t keysymV = 0x0076;
+
+class XTestSource : public EventSource {};
+
+class XTestKeyEvent : public KeyboardEvent {
+public:
+    XTestKeyEvent(VirtualKeyCode keyCode, xcb_keycode_t xKeycode, bool keyDown)
+        : keyCode(keyCode), xKeycode(xKeycode), keyDown(keyDown) {}
+
+    const VirtualKeyCode keyCode;
+    const xcb_keycode_t xKeycode;
+    const bool keyDown;
+    // X works out the modifier state from the keys held down, so the
+    // Command flag of V is carried by the Control_L press before it.
+    EventFlags flags = 0;
+};
+
+}  // namespace
+
+std::uint32_t XTestKeyboardEvents::keysymFor(VirtualKeyCode keyCode) {
+    switch (keyCode) {
+        case 55:
+            return keysymControlL;
+        case 9:
+            return keysymV;
+        default:
+            return 0;
+    }
+}
+
+std::shared_ptr<EventSource> XTestKeyboardEvents::createSource(EventSourceStateID) {
+    if (!connection_.isAlive()) return nullptr;
+    return std::make_shared<XTestSource>();
+}
+
+std::shared_ptr<KeyboardEvent> XTestKeyboardEvents::createKeyboardEvent(EventSource& source,
+                                                                        VirtualKeyCode keyCode,
+                                                                        bool keyDown) {
+    if (dynamic_cast<XTestSource*>(&source) == nullptr) return nullptr;
+    const std::uint32_t keysym = keysymFor(keyCode);
+    if (keysym == 0) return nullptr;
+    const xcb_keycode_t xKeycode = keycodeFor(keysym);
+    if (xKeycode == 0) return nullptr;
+    return std::make_shared<XTestKeyEvent>(keyCode, xKeycode, keyDown);
+}
+
+void XTestKeyboardEvents::setFlags(KeyboardEvent& event, EventFlags flags) {
+    if (auto* keyEvent = dynamic_cast<XTestKeyEvent*>(&event)) keyEvent->flags = flags;
+}
+
+void XTestKeyboardEvents::post(EventTapLocation, KeyboardEvent& event) {
+    auto* keyEvent = dynamic_cast<XTestKeyEvent*>(&event);
+    if (keyEvent == nullptr || connection_.isLost() || !connection_.hasXTest()) return;
+    xcb_test_fake_input(connection_.raw(), keyEvent->keyDown ? XCB_KEY_PRESS : XCB_KEY_RELEASE,
+                        keyEvent->xKeycode, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    // The caller pauses between events; each must reach the server before the pause.
+    xcb_flush(connection_.raw());
+    connection_.noticeError();
+}
+
+xcb_keycode_t XTestKeyboardEvents::keycodeFor(std::uint32_t keysym) {
+    if (connection_.isLost()) return 0;
+    const xcb_setup_t* setup = xcb_get_setup(connection_.raw());
+    const xcb_keycode_t first = setup->min_keycode;
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    xcb_generic_error_t* error = nullptr;
+    xcb_get_keyboard_mapping_reply_t* mapping = xcb_get_keyboard_mapping_reply(
+        connection_.raw(),
+        xcb_get_keyboard_mapping(connection_.raw(), first, static_cast<std::uint8_t>(count)), &error);
+    std::free(error);
+    if (mapping == nullptr) {
+        connection_.noticeError();
+        return 0;
+    }
+    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping);
+    const int perKeycode = mapping->keysyms_per_keycode;
+    xcb_keycode_t found = 0;
+    for (int i = 0; i < count && perKeycode > 0 && found == 0; ++i) {
+        // Only the unshifted symbol counts: pressing the key alone must yield it.
+        if (keysyms[i * perKeycode] == keysym) found = static_cast<xcb_keycode_t>(first + i);
+    }
+    std::free(mapping);
+    return found;
+}
+
+}  // namespace platform::linux_desktop

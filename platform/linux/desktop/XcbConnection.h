@@ -1,0 +1,93 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+typedef struct _GSource GSource;
+
+namespace platform::linux_desktop {
+
+// One XCB connection to the display, read from GLib's default main context.
+// XCB reports a lost server as a connection error instead of exiting, which
+// is why the desktop uses it rather than Xlib. Main thread only.
+class XcbConnection {
+public:
+    enum class Atom {
+        netActiveWindow,
+        netWmPid,
+        netSupportingWmCheck,
+        netClientListStacking,
+        gtkApplicationId,
+        utf8String,
+        timestampProbe,
+    };
+
+    // None when the display named by DISPLAY cannot be opened.
+    static std::unique_ptr<XcbConnection> open();
+    ~XcbConnection();
+
+    XcbConnection(const XcbConnection&) = delete;
+    XcbConnection& operator=(const XcbConnection&) = delete;
+
+    xcb_connection_t* raw() const { return connection_; }
+    xcb_window_t root() const { return root_; }
+    xcb_atom_t atom(Atom atom) const { return atoms_.at(atom); }
+    bool hasXTest() const { return hasXTest_; }
+
+    // Each event read from the display goes to `handler`, on the main queue.
+    void setEventHandler(std::function<void(const xcb_generic_event_t&)> handler);
+    // Runs once, on the main queue, when the connection to the display is lost.
+    void addLostHandler(std::function<void()> handler);
+
+    bool isLost() const { return isLost_; }
+    // One round trip: whether the server still answers. Notices a loss at once.
+    bool isAlive();
+    // Records a loss that a failed request revealed.
+    void noticeError();
+
+    // A current server timestamp, from a property change on a window of our
+    // own; XCB_CURRENT_TIME when the server does not answer.
+    xcb_timestamp_t serverTime();
+
+    // Property values; none when the window is gone or has no such property.
+    std::optional<std::vector<std::uint32_t>> cardinals(xcb_window_t window, xcb_atom_t property,
+                                                        xcb_atom_t type);
+    std::optional<std::string> text(xcb_window_t window, xcb_atom_t property, xcb_atom_t type);
+    // Whether the window exists and, with `mustBeViewable`, is shown on screen.
+    bool windowExists(xcb_window_t window, bool mustBeViewable = false);
+    // Children of `window`, bottom of the stack first; empty when it is gone.
+    std::vector<xcb_window_t> children(xcb_window_t window, xcb_window_t* parent = nullptr);
+
+    // Called by the main-context source.
+    bool hasQueuedEvents();
+    void dispatchEvents();
+    bool isReadable() const;
+
+private:
+    XcbConnection(xcb_connection_t* connection, xcb_window_t root);
+    void internAtoms();
+    void attachToMainContext();
+    void markLost();
+
+    xcb_connection_t* connection_;
+    xcb_window_t root_;
+    xcb_window_t timestampWindow_ = XCB_NONE;
+    bool hasXTest_ = false;
+    bool isLost_ = false;
+    std::map<Atom, xcb_atom_t> atoms_;
+    std::deque<xcb_generic_event_t*> queued_;
+    std::function<void(const xcb_generic_event_t&)> eventHandler_;
+    std::vector<std::function<void()>> lostHandlers_;
+    GSource* source_ = nullptr;
+    void* fdTag_ = nullptr;
+};
+
+}  // namespace platform::linux_desktop
