@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "BusBench.h"
+#include "PasteBench.h"
 #include "ProcessUsage.h"
 #include "Report.h"
 #include "Statistics.h"
@@ -22,7 +23,8 @@ namespace {
 struct Options {
     std::filesystem::path out = "build/bench";
     std::string echoExecutable;
-    bool quick = false;  // fewer samples, for trying the harness out
+    std::string mainAppStandin;  // for the pastes; none without a display
+    bool quick = false;          // fewer samples, for trying the harness out
     bool idle = true;
     std::string only;  // one measurement, for looking into it
 };
@@ -38,6 +40,7 @@ constexpr int pingWarmUp = 500;
 constexpr int throughputRounds = 5;
 constexpr int throughputClients = 20;
 constexpr int throughputPings = 500;
+constexpr int pastes = 200;
 constexpr double idleSettleSeconds = 2;
 constexpr double idleSeconds = 60;
 
@@ -120,6 +123,18 @@ public:
         return true;
     }
 
+    bool paste() {
+        const auto samples = measurePastes(options_.mainAppStandin, options_.quick ? 20 : pastes);
+        if (!samples) return failed("pastes");
+        samples_.emplace_back("paste_overhead_front_ms", samples->frontOverheadMs);
+        samples_.emplace_back("paste_overhead_reactivate_ms", samples->reactivateOverheadMs);
+        samples_.emplace_back("paste_reply_after_last_key_ms", samples->replyAfterLastKeyMs);
+        figures_.push_back(medianFigure("paste_overhead_front_ms", "ms", samples->frontOverheadMs));
+        figures_.push_back(medianFigure("paste_overhead_reactivate_ms", "ms", samples->reactivateOverheadMs));
+        figures_.push_back(medianFigure("paste_reply_after_last_key_ms", "ms", samples->replyAfterLastKeyMs));
+        return true;
+    }
+
     // A freshly started agent, left alone.
     bool idle() {
         quillory_bench::stopService(bus_, echoService());
@@ -172,7 +187,8 @@ private:
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: quillory-bench --echo PATH [--out DIR] [--quick] [--no-idle] [--only MEASUREMENT]\n"
+                 "usage: quillory-bench --echo PATH [--main-app PATH] [--out DIR] [--quick] [--no-idle]\n"
+                 "                      [--only cold-start|ping|throughput|paste|idle]\n"
                  "Runs in a session where the helper is set up; see scripts/bench.\n");
     return 2;
 }
@@ -189,6 +205,8 @@ int main(int argc, char** argv) {
             options.out = argv[++i];
         } else if (argument == "--echo" && i + 1 < argc) {
             options.echoExecutable = argv[++i];
+        } else if (argument == "--main-app" && i + 1 < argc) {
+            options.mainAppStandin = argv[++i];
         } else if (argument == "--quick") {
             options.quick = true;
         } else if (argument == "--no-idle") {
@@ -216,6 +234,7 @@ int main(int argc, char** argv) {
     measure("cold-start", &Run::coldStart);
     measure("ping", &Run::pingRoundTrip);
     measure("throughput", &Run::pingThroughput);
+    if (!options.mainAppStandin.empty() && g_getenv("DISPLAY") != nullptr) measure("paste", &Run::paste);
     if (options.idle) measure("idle", &Run::idle);
     const bool complete = run.finish();
     stopService(bus, helperService());
