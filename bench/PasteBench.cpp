@@ -272,12 +272,10 @@ private:
 struct Paste {
     bool answered = false;
     bool result = false;
-    Clock::time_point repliedAt;
 };
 
 void pasteAnswered(GObject* source, GAsyncResult* result, gpointer data) {
     auto* paste = static_cast<Paste*>(data);
-    paste->repliedAt = Clock::now();
     GError* error = nullptr;
     GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
     if (reply != nullptr) {
@@ -292,10 +290,36 @@ void pasteAnswered(GObject* source, GAsyncResult* result, gpointer data) {
     paste->answered = true;
 }
 
+// When the reply reaches this process: noted by the bus connection's own
+// thread as it reads the message, before it is handed to the main loop.
+class ReplyClock {
+public:
+    explicit ReplyClock(GDBusConnection* peer)
+        : peer_(peer), filter_(g_dbus_connection_add_filter(peer, noteReply, this, nullptr)) {}
+    ~ReplyClock() { g_dbus_connection_remove_filter(peer_, filter_); }
+
+    void reset() { at_ = 0; }
+    // Of the one call outstanding.
+    Clock::time_point repliedAt() const { return Clock::time_point(Clock::duration(at_.load())); }
+
+private:
+    static GDBusMessage* noteReply(GDBusConnection*, GDBusMessage* message, gboolean incoming,
+                                   gpointer data) {
+        const GDBusMessageType type = g_dbus_message_get_message_type(message);
+        if (incoming && (type == G_DBUS_MESSAGE_TYPE_METHOD_RETURN || type == G_DBUS_MESSAGE_TYPE_ERROR))
+            static_cast<ReplyClock*>(data)->at_ = Clock::now().time_since_epoch().count();
+        return message;
+    }
+
+    GDBusConnection* peer_;
+    guint filter_;
+    std::atomic<Clock::rep> at_{0};
+};
+
 class Paster {
 public:
     Paster(GDBusConnection* peer, TargetWindow& target, xcb_keycode_t control, xcb_keycode_t v)
-        : peer_(peer), target_(target), control_(control), v_(v) {}
+        : peer_(peer), replies_(peer), target_(target), control_(control), v_(v) {}
 
     struct Timing {
         double firstKeyMs;    // from the call
@@ -305,6 +329,7 @@ public:
     // One paste, and the keystroke that it should bring to the target.
     std::optional<Timing> paste() {
         target_.clearKeys();
+        replies_.reset();
         Paste paste;
         const Service& service = helperService();
         const auto start = Clock::now();
@@ -327,11 +352,12 @@ public:
             return std::nullopt;
         }
         return Timing{millisecondsBetween(start, keys[0].at),
-                      millisecondsBetween(keys[3].at, paste.repliedAt)};
+                      millisecondsBetween(keys[3].at, replies_.repliedAt())};
     }
 
 private:
     GDBusConnection* peer_;
+    ReplyClock replies_;
     TargetWindow& target_;
     xcb_keycode_t control_;
     xcb_keycode_t v_;
