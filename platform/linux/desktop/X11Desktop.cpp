@@ -91,7 +91,8 @@ bool X11Desktop::activateProcess(ProcessIdentifier pid) {
 
 void X11Desktop::activateSelf() { alerts_.bringToFront(); }
 
-bool X11Desktop::canPostEvents() { return connection_->hasXTest() && connection_->isAlive(); }
+// Asked at every paste: answered without a round trip (see createSource).
+bool X11Desktop::canPostEvents() { return connection_->hasXTest() && !connection_->isLost(); }
 
 bool X11Desktop::activateWindow(xcb_window_t window) {
     if (connection_->isLost() || window == XCB_NONE) return false;
@@ -124,6 +125,8 @@ bool X11Desktop::activateWindow(xcb_window_t window) {
 }
 
 void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
+    // Sent to every client; no need to ask for it.
+    if ((event.response_type & ~0x80) == XCB_MAPPING_NOTIFY) keyboard_.keyboardMappingChanged();
     if ((event.response_type & ~0x80) != XCB_PROPERTY_NOTIFY) return;
     const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
     if (notify.window != connection_->root() || notify.atom != connection_->atom(Atom::netActiveWindow))
