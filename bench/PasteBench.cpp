@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -85,9 +86,18 @@ public:
         const std::uint32_t hints[9] = {1, 1, 0, 0, 0, 0, 0, 0, 0};
         xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32, 9,
                             hints);
-        xcb_map_window(c_, window_);
         xcb_flush(c_);
         reader_ = std::thread([this] { read(); });
+    }
+
+    // Once a window manager runs: one that starts later may miss the window.
+    void show() {
+        xcb_map_window(c_, window_);
+        xcb_flush(c_);
+    }
+    void hide() {
+        xcb_unmap_window(c_, window_);
+        xcb_flush(c_);
     }
 
     ~TargetWindow() {
@@ -172,19 +182,44 @@ public:
 
     xcb_window_t activeWindow() { return windowProperty(activeWindow_); }
 
-    // Asks the window manager to activate `window`; true once it is the active one.
+    // True once the window manager manages `window` (lists it as a client).
+    bool waitUntilManaged(xcb_window_t window, double seconds = 10) {
+        const xcb_atom_t clients = intern(c_, "_NET_CLIENT_LIST");
+        return waitFor(
+            [&] {
+                xcb_get_property_reply_t* reply = xcb_get_property_reply(
+                    c_, xcb_get_property(c_, 0, root_, clients, XCB_ATOM_WINDOW, 0, 4096), nullptr);
+                bool listed = false;
+                if (reply != nullptr) {
+                    const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(reply));
+                    const int count = xcb_get_property_value_length(reply) / 4;
+                    listed = std::find(windows, windows + count, window) != windows + count;
+                }
+                std::free(reply);
+                return listed;
+            },
+            seconds);
+    }
+
+    // Asks the window manager to activate `window`; true once it is the active
+    // one. Asked again after a while: a window manager may drop a request
+    // that comes while it is still taking the window on.
     bool activate(xcb_window_t window, double seconds = 5) {
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = window;
-        message.type = activeWindow_;
-        message.data.data32[0] = 2;  // from a pager: the user's choice
-        xcb_send_event(c_, 0, root_,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&message));
-        xcb_flush(c_);
-        return waitFor([&] { return activeWindow() == window; }, seconds);
+        for (double waited = 0; waited < seconds; waited += 0.5) {
+            xcb_client_message_event_t message{};
+            message.response_type = XCB_CLIENT_MESSAGE;
+            message.format = 32;
+            message.window = window;
+            message.type = activeWindow_;
+            message.data.data32[0] = 2;  // from a pager: the user's choice
+            xcb_send_event(c_, 0, root_,
+                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                           reinterpret_cast<const char*>(&message));
+            xcb_flush(c_);
+            if (waitFor([&] { return activeWindow() == window; }, 0.5)) return true;
+        }
+        std::fprintf(stderr, "Window 0x%x did not become active; 0x%x is\n", window, activeWindow());
+        return false;
     }
 
     xcb_keycode_t keycodeFor(std::uint32_t keysym) {
@@ -372,6 +407,17 @@ std::optional<PasteSamples> measurePastes(const std::string& mainAppStandin, int
         std::fprintf(stderr, "No display with a window manager to paste on\n");
         return std::nullopt;
     }
+    target.show();
+    // openbox, just started, now and then leaves a window it was asked to
+    // map unmapped; asking again brings it.
+    if (!display.waitUntilManaged(target.window(), 2)) {
+        target.hide();
+        target.show();
+        if (!display.waitUntilManaged(target.window())) {
+            std::fprintf(stderr, "The window manager does not take on the target window\n");
+            return std::nullopt;
+        }
+    }
     const xcb_keycode_t control = display.keycodeFor(keysymControlL);
     const xcb_keycode_t v = display.keycodeFor(keysymV);
     if (control == 0 || v == 0) {
@@ -382,7 +428,7 @@ std::optional<PasteSamples> measurePastes(const std::string& mainAppStandin, int
     if (peer == nullptr) return std::nullopt;
 
     PasteSamples samples;
-    bool ok = display.activate(target.window());
+    bool ok = display.waitUntilManaged(target.window()) && display.activate(target.window());
     if (!ok) std::fprintf(stderr, "The target window could not be activated\n");
     Paster paster(peer, target, control, v);
 
@@ -399,7 +445,8 @@ std::optional<PasteSamples> measurePastes(const std::string& mainAppStandin, int
     // The main app in front, the target remembered by the agent.
     if (ok) {
         MainApp mainApp(mainAppStandin);
-        ok = mainApp.window() != XCB_NONE && display.activate(target.window());
+        ok = mainApp.window() != XCB_NONE && display.waitUntilManaged(mainApp.window()) &&
+             display.activate(target.window());
         if (!ok) std::fprintf(stderr, "The main app's stand-in did not come up\n");
         iterateUntil([] { return false; }, trackerSettleSeconds);
         for (int i = 0; ok && i < warmUpPastes + count; ++i) {
