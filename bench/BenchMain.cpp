@@ -37,6 +37,11 @@ constexpr int coldStarts = 15;
 constexpr int pingBlocks = 100;
 constexpr int pingsPerBlock = 50;
 constexpr int pingWarmUp = 500;
+// Pastes come one at a time, the agent idle in between: a round trip after
+// such a pause, helper and echo in turn, shows what the machine itself adds
+// to every paste.
+constexpr int pausedPings = 40;
+constexpr double pauseBeforePing = 0.16;
 constexpr int throughputRounds = 5;
 constexpr int throughputClients = 20;
 constexpr int throughputPings = 500;
@@ -105,6 +110,26 @@ public:
         if (!ok) return failed("ping round trips");
         keep("ping_rtt_us", helper, echo);
         figures_.push_back(medianFigure("ping_rtt_us", "us", helper, echo));
+        return true;
+    }
+
+    bool pingAfterPause() {
+        GDBusConnection* peer = connectPeer();
+        if (peer == nullptr) return failed("a connection to the bus");
+        std::vector<double> helper;
+        std::vector<double> echo;
+        bool ok = roundTrips(peer, helperService(), 10) && roundTrips(peer, echoService(), 10);
+        for (int i = 0; ok && i < (options_.quick ? 5 : pausedPings); ++i) {
+            for (const auto* service : {&helperService(), &echoService()}) {
+                iterateUntil([] { return false; }, pauseBeforePing);
+                const auto rtt = roundTrips(peer, *service, 1);
+                ok = ok && rtt;
+                if (ok) (service == &helperService() ? helper : echo).push_back(rtt->front());
+            }
+        }
+        disconnectPeer(peer);
+        if (!ok) return failed("ping round trips after a pause");
+        figures_.push_back(medianFigure("ping_rtt_after_pause_us", "us", helper, echo));
         return true;
     }
 
@@ -188,7 +213,7 @@ private:
 int usage() {
     std::fprintf(stderr,
                  "usage: quillory-bench --echo PATH [--main-app PATH] [--out DIR] [--quick] [--no-idle]\n"
-                 "                      [--only cold-start|ping|throughput|paste|idle]\n"
+                 "                      [--only cold-start|ping|ping-after-pause|throughput|paste|idle]\n"
                  "Runs in a session where the helper is set up; see scripts/bench.\n");
     return 2;
 }
@@ -233,6 +258,7 @@ int main(int argc, char** argv) {
     };
     measure("cold-start", &Run::coldStart);
     measure("ping", &Run::pingRoundTrip);
+    measure("ping-after-pause", &Run::pingAfterPause);
     measure("throughput", &Run::pingThroughput);
     if (!options.mainAppStandin.empty() && g_getenv("DISPLAY") != nullptr) measure("paste", &Run::paste);
     if (options.idle) measure("idle", &Run::idle);
