@@ -350,6 +350,10 @@ TEST_F(HelperOnTheDesktop, OpeningItAgainShowsThatItIsOnUntilTheUserPressesRetur
                   "Auto-Paste off, use the Auto-Paste switch in Quillory → Settings → General."}));
     // The first button, the default one, stands at the right.
     EXPECT_EQ(shown->buttons, (std::vector<std::string>{"Open Login Items", "OK"}));
+    // Drawn by the installed bundle's own alert module, not the build's.
+    EXPECT_NE(linux_test::readText("/proc/" + std::to_string(agent) + "/maps")
+                  .find(app + "/Contents/Frameworks/QuilloryGtkAlerts.so"),
+              std::string::npos);
 
     // The agent goes on serving, the same process.
     EXPECT_EQ(request("ping"), "Ping() -> true");
