@@ -68,9 +68,13 @@ std::optional<Credentials> credentialsOf(GDBusConnection* bus, const char* sende
     return Credentials{static_cast<ProcessIdentifier>(pid), static_cast<uid_t>(uid)};
 }
 
-class BusConnection : public XPCConnection, public std::enable_shared_from_this<BusConnection> {
+// Its requests run on the listener's thread, one at a time, as they come.
+// A thread of its own for each connection would cost every request one more
+// switch between threads: a tenth of the ping's round trip, and more under
+// load. The exported objects only answer or hand work on; none blocks.
+class BusConnection : public XPCConnection {
 public:
-    BusConnection(ProcessIdentifier pid) : pid_(pid), queue_("xpc.connection." + std::to_string(pid)) {}
+    explicit BusConnection(ProcessIdentifier pid) : pid_(pid) {}
 
     void setCodeSigningRequirement(const std::string& requirement) override { requirement_ = requirement; }
     void setExportedInterface(const XPCInterface& interface) override { interface_ = interface; }
@@ -87,57 +91,51 @@ public:
     bool hasRequirement() const { return requirement_.has_value(); }
     const std::optional<XPCInterface>& exportedInterface() const { return interface_; }
 
-    std::optional<std::string> selectorFor(const std::string& member) const {
-        if (!interface_) return std::nullopt;
-        for (const auto& selector : interface_->selectors) {
-            if (memberForSelector(selector) == member) return selector;
-        }
-        return std::nullopt;
+    // Once accepted: the selector of each method, by member name.
+    void exportSelectors() {
+        if (!interface_) return;
+        for (const auto& selector : interface_->selectors)
+            selectors_.emplace(memberForSelector(selector), selector);
     }
 
-    // Requests run one after the other, in order of arrival.
-    void deliver(std::string selector, XPCReply reply) {
-        queue_.async(
-            [self = shared_from_this(), selector = std::move(selector), reply = std::move(reply)]() mutable {
-                if (self->isInvalidated_ || !self->exported_) return;
-                self->exported_->invoke(selector, std::move(reply));
-            });
+    const std::string* selectorFor(const std::string& member) const {
+        const auto found = selectors_.find(member);
+        return found != selectors_.end() ? &found->second : nullptr;
     }
 
-    // Returns once the invalidation has run and the thread has ended.
-    void waitUntilEnded() { queue_.closeAndWait(); }
+    void deliver(const std::string& selector, XPCReply reply) {
+        if (isInvalidated_ || !exported_) return;
+        exported_->invoke(selector, std::move(reply));
+    }
 
-    // After the requests that arrived before; then the connection's thread ends.
+    // After the requests that came before; nothing is delivered after it.
     void invalidate() {
-        queue_.async([self = shared_from_this()] {
-            if (self->isInvalidated_) return;
-            self->isInvalidated_ = true;
-            auto handler = std::move(self->invalidationHandler_);
-            self->invalidationHandler_ = nullptr;
-            if (handler) handler();
-            self->exported_.reset();
-        });
-        queue_.close();
+        if (isInvalidated_) return;
+        isInvalidated_ = true;
+        auto handler = std::move(invalidationHandler_);
+        invalidationHandler_ = nullptr;
+        if (handler) handler();
+        exported_.reset();
     }
 
 private:
     const ProcessIdentifier pid_;
-    // Set by the listener's delegate on the listener's thread; read there,
-    // and on the connection's queue after that.
+    // Touched on the listener's thread only.
     std::optional<std::string> requirement_;
     std::optional<XPCInterface> interface_;
+    std::map<std::string, std::string> selectors_;
     std::shared_ptr<XPCExportedObject> exported_;
     std::function<void()> invalidationHandler_;
     bool isResumed_ = false;
-    // Touched only on the connection's queue.
     bool isInvalidated_ = false;
-    SerialQueue queue_;
 };
 
 struct Peer {
     std::shared_ptr<BusConnection> connection;
     // Why its messages are refused, if they are.
     std::optional<std::string> refusal;
+    // What it sees at the object path; owned by the listener.
+    GDBusInterfaceInfo* interfaceInfo = nullptr;
 };
 
 // Everything below is touched only on the listener's thread once resumed.
@@ -151,10 +149,6 @@ struct ListenerState {
     guint subtree = 0;
     guint subscription = 0;
     std::map<std::string, Peer> peers;
-    // Invalidated connections whose threads may still run their handlers.
-    // Not owned: a connection goes, with its thread and main context, once
-    // its invalidation has run.
-    std::vector<std::weak_ptr<BusConnection>> ending;
     std::optional<XPCInterface> lastInterface;
     std::map<std::string, GDBusNodeInfo*> nodes;
 
@@ -194,21 +188,24 @@ struct ListenerState {
         } else if (made.connection->hasRequirement() && credentials->uid != uid) {
             made.refusal = "Only processes of the user who runs this service may call it.";
         }
-        if (made.refusal) end(made.connection);
+        if (made.refusal) {
+            made.connection->invalidate();
+        } else {
+            made.connection->exportSelectors();
+        }
+        // Refused peers see the interface too, so that their calls get
+        // AccessDenied rather than "no such method".
+        auto interface = made.connection->exportedInterface();
+        if (!interface && made.refusal) interface = lastInterface;
+        if (interface) made.interfaceInfo = interfaceInfo(*interface);
         return &(peers[sender] = std::move(made));
     }
 
     void peerLeft(const std::string& name) {
         auto found = peers.find(name);
         if (found == peers.end()) return;
-        if (!found->second.refusal) end(found->second.connection);
+        found->second.connection->invalidate();
         peers.erase(found);
-    }
-
-    void end(const std::shared_ptr<BusConnection>& connection) {
-        connection->invalidate();
-        std::erase_if(ending, [](const auto& ended) { return ended.expired(); });
-        ending.push_back(connection);
     }
 };
 
@@ -226,8 +223,8 @@ void handleCall(GDBusConnection*, const gchar* sender, const gchar*, const gchar
         g_dbus_method_invocation_return_dbus_error(invocation, accessDeniedError, peer.refusal->c_str());
         return;
     }
-    const auto selector = peer.connection->selectorFor(member);
-    if (!selector) {
+    const std::string* selector = peer.connection->selectorFor(member);
+    if (selector == nullptr) {
         g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod",
                                                    "No such method.");
         return;
@@ -240,21 +237,15 @@ const GDBusInterfaceVTable callVTable = {handleCall, nullptr, nullptr, {}};
 gchar** enumerateNodes(GDBusConnection*, const gchar*, const gchar*, gpointer) { return g_new0(gchar*, 1); }
 
 // What the peer sees at the path: the interface its connection exports.
-// Refused peers see one too, so that their calls get AccessDenied rather
-// than "no such method".
+// GDBus asks before every call, so the answer is made once per peer.
 GDBusInterfaceInfo** introspectNode(GDBusConnection*, const gchar* sender, const gchar*, const gchar* node,
                                     gpointer data) {
     auto* state = static_cast<ListenerState*>(data);
     if (node != nullptr) return nullptr;
     Peer* peer = state->peer(sender);
-    if (peer == nullptr) return nullptr;
-    auto interface = peer->connection->exportedInterface();
-    if (!interface && peer->refusal) interface = state->lastInterface;
-    if (!interface) return nullptr;
-    GDBusInterfaceInfo* info = state->interfaceInfo(*interface);
-    if (info == nullptr) return nullptr;
+    if (peer == nullptr || peer->interfaceInfo == nullptr) return nullptr;
     auto** infos = g_new0(GDBusInterfaceInfo*, 2);
-    infos[0] = g_dbus_interface_info_ref(info);
+    infos[0] = g_dbus_interface_info_ref(peer->interfaceInfo);
     return infos;
 }
 
@@ -317,16 +308,13 @@ public:
                                                 "org.freedesktop.DBus", "ReleaseName",
                                                 g_variant_new("(s)", state_->address.busName.c_str()),
                                                 nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, ignored.out()));
-        // No callback runs on the listener's thread after this.
+        // The connections end on the listener's thread, after the requests
+        // already there; then nothing more runs there (invalidation handlers
+        // may use the delegate).
+        state_->queue->async([state = state_.get()] {
+            for (auto& [name, peer] : state->peers) peer.connection->invalidate();
+        });
         state_->queue->closeAndWait();
-        for (auto& [name, peer] : state_->peers) {
-            if (!peer.refusal) state_->end(peer.connection);
-        }
-        // Nor does any invalidation handler once the listener is gone: they
-        // may use the delegate.
-        for (const auto& ending : state_->ending) {
-            if (const auto connection = ending.lock()) connection->waitUntilEnded();
-        }
     }
 
     void setDelegate(XPCListenerDelegate* delegate) override { state_->delegate = delegate; }

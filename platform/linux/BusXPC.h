@@ -14,8 +14,8 @@
 // Each calling peer (unique bus name) is one connection. The peer's first
 // message goes through the delegate's shouldAcceptNewConnection on the
 // listener's thread; its leaving the bus invalidates the connection; its
-// calls reach the exported object one at a time on the connection's own
-// thread, never the main thread. Code signatures do not exist here: a
+// calls reach the exported object in order, one at a time, on the
+// listener's thread, never the main thread. Code signatures do not exist here: a
 // connection with a requirement admits only callers that run as this user,
 // by the bus's credentials, and answers everyone else AccessDenied before
 // anything reaches the exported object. Every call is answered once: a

@@ -1,6 +1,11 @@
 #include "Queues.h"
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 
 namespace platform::linux_platform {
@@ -17,7 +22,7 @@ struct QueueSource {
 
 namespace {
 
-// No prepare or check: the source is ready by its ready time alone.
+// No prepare or check: the source is ready when its timer has expired.
 GSourceFuncs queueSourceFuncs = {nullptr, nullptr, QueueSource::dispatch, nullptr, nullptr, nullptr};
 
 gint64 deadlineAfter(double seconds) {
@@ -27,14 +32,18 @@ gint64 deadlineAfter(double seconds) {
 
 }  // namespace
 
-ContextQueue::ContextQueue(GMainContext* context) : context_(g_main_context_ref(context)) {
+ContextQueue::ContextQueue(GMainContext* context)
+    // g_get_monotonic_time() reads CLOCK_MONOTONIC.
+    : context_(g_main_context_ref(context)),
+      timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+    if (timer_ < 0) g_error("No timer for the queue: %s", g_strerror(errno));
     source_ = g_source_new(&queueSourceFuncs, sizeof(QueueSource));
     reinterpret_cast<QueueSource*>(source_)->queue = this;
     g_source_set_name(source_, "DispatchQueue");
     g_source_set_priority(source_, G_PRIORITY_DEFAULT);
     // Work that runs a nested loop (a modal alert) must not stop the queue.
     g_source_set_can_recurse(source_, TRUE);
-    g_source_set_ready_time(source_, -1);
+    g_source_add_unix_fd(source_, timer_, G_IO_IN);
     g_source_attach(source_, context_);
 }
 
@@ -42,6 +51,19 @@ ContextQueue::~ContextQueue() {
     g_source_destroy(source_);
     g_source_unref(source_);
     g_main_context_unref(context_);
+    ::close(timer_);
+}
+
+void ContextQueue::wakeAt(std::optional<gint64> due) {
+    itimerspec when{};
+    if (due) {
+        // A deadline that has passed expires at once; zero would disarm.
+        const gint64 at = std::max<gint64>(*due, 1);
+        when.it_value.tv_sec = static_cast<time_t>(at / G_USEC_PER_SEC);
+        when.it_value.tv_nsec = static_cast<long>(at % G_USEC_PER_SEC) * 1000;
+    }
+    // Wakes the context also when it waits in another thread.
+    ::timerfd_settime(timer_, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 void ContextQueue::async(WorkItem item) { schedule(g_get_monotonic_time(), std::move(item)); }
@@ -52,27 +74,29 @@ void ContextQueue::asyncAfter(double seconds, WorkItem item) {
 
 void ContextQueue::schedule(gint64 due, WorkItem item) {
     std::lock_guard lock(mutex_);
-    pending_.emplace(std::make_pair(due, sequence_++), std::move(item));
-    // Wakes the context when it waits in another thread.
-    g_source_set_ready_time(source_, pending_.begin()->first.first);
+    const auto added = pending_.emplace(std::make_pair(due, sequence_++), std::move(item)).first;
+    if (added == pending_.begin()) wakeAt(due);
 }
 
 void ContextQueue::runNext() {
     WorkItem item;
     {
         std::lock_guard lock(mutex_);
+        // Clears the expiry (if the timer is what woke the context).
+        std::uint64_t expirations = 0;
+        [[maybe_unused]] const ssize_t drained = ::read(timer_, &expirations, sizeof expirations);
         if (pending_.empty()) {
-            g_source_set_ready_time(source_, -1);
+            wakeAt(std::nullopt);
             return;
         }
         const auto first = pending_.begin();
         if (first->first.first > g_get_monotonic_time()) {
-            g_source_set_ready_time(source_, first->first.first);
+            wakeAt(first->first.first);
             return;
         }
         item = std::move(first->second);
         pending_.erase(first);
-        g_source_set_ready_time(source_, pending_.empty() ? -1 : pending_.begin()->first.first);
+        wakeAt(pending_.empty() ? std::nullopt : std::optional<gint64>(pending_.begin()->first.first));
     }
     item();
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -17,8 +18,10 @@ namespace platform::linux_platform {
 // default context, run by the application's loop and by every nested loop
 // (modal dialogs). Work runs in the order it became due: async work when it
 // is submitted, delayed work at its deadline on the monotonic clock, to the
-// microsecond. One GSource carries the queue, so a work item that runs a
-// nested loop lets later work run inside it.
+// microsecond: a timer file descriptor wakes the context (GLib's own
+// timeouts wait whole milliseconds, up to one too long). One GSource
+// carries the queue, so a work item that runs a nested loop lets later work
+// run inside it.
 class ContextQueue : public DispatchQueue {
 public:
     explicit ContextQueue(GMainContext* context);
@@ -36,8 +39,11 @@ private:
     void schedule(gint64 due, WorkItem item);
     // Runs the earliest item that is due, if any.
     void runNext();
+    // Wakes the context at `due` (monotonic microseconds), or never.
+    void wakeAt(std::optional<gint64> due);
 
     GMainContext* context_;
+    int timer_;
     GSource* source_;
     std::mutex mutex_;
     std::uint64_t sequence_ = 0;

@@ -1,11 +1,15 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 
@@ -133,6 +137,49 @@ TEST(Log, AReaderThatWentAwayDoesNotEndTheProcess) {
     sigset_t pending;
     sigpending(&pending);
     EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
+}
+
+TEST(Log, SendsEachMessageToTheJournalAsOneEntryWithItsFields) {
+    TemporaryFolder folder;
+    const std::string socketPath = folder.path() + "/journal";
+    const int journal = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ASSERT_EQ(::bind(journal, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    LinuxLog log(LinuxLog::Destination::journal, -1, "Quillory Helper", socketPath);
+    log.write(LogMessage{LogLevel::error,
+                         "me.ombrel.quillory.autopastehelper",
+                         "paste",
+                         "Could not post: %s\n%{public}s",
+                         {std::string("secret"), std::string("second line")}});
+    char buffer[1024];
+    const ssize_t length = ::recv(journal, buffer, sizeof buffer, MSG_DONTWAIT);
+    ::close(journal);
+    ASSERT_GT(length, 0);
+    // A value with a newline goes with its length, 64 bits little-endian.
+    const std::string message = "Could not post: <private>\nsecond line";
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(length)),
+              "MESSAGE\n" + std::string(1, static_cast<char>(message.size())) + std::string(7, '\0') +
+                  message +
+                  "\nPRIORITY=3\nSYSLOG_IDENTIFIER=Quillory Helper\n"
+                  "LOG_SUBSYSTEM=me.ombrel.quillory.autopastehelper\nLOG_CATEGORY=paste\n");
+}
+
+TEST(Log, WritesTheLineWhenTheJournalIsGone) {
+    TemporaryFolder folder;
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    LinuxLog log(LinuxLog::Destination::journal, pipeEnds[1], "Quillory Helper", folder.path() + "/none");
+    log.write(LogMessage{LogLevel::info, "me.ombrel.quillory.autopastehelper", "main", "Still here", {}});
+    ::close(pipeEnds[1]);
+    char buffer[512] = {};
+    const ssize_t length = ::read(pipeEnds[0], buffer, sizeof buffer - 1);
+    ::close(pipeEnds[0]);
+    EXPECT_NE(std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(length, 0)))
+                  .find(" info me.ombrel.quillory.autopastehelper:main Still here\n"),
+              std::string::npos);
 }
 
 TEST(Bundle, IsTheAppFolderAroundTheExecutableElseTheExecutablesFolder) {

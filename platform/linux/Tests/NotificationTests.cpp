@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,11 @@ void record(GDBusConnection*, const gchar*, const gchar* path, const gchar* inte
     static_cast<std::vector<Heard>*>(data)->push_back({path, interface, member});
 }
 
+long threadsOfThisProcess() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                         std::filesystem::directory_iterator());
+}
+
 TEST(DistributedNotifications, AreBroadcastSignalsThatAnyPeerHears) {
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     ASSERT_NE(bus, nullptr);
@@ -31,6 +38,7 @@ TEST(DistributedNotifications, AreBroadcastSignalsThatAnyPeerHears) {
                                                 "org.freedesktop.DBus", "GetId", nullptr, nullptr,
                                                 G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
 
+    const long threads = threadsOfThisProcess();
     BusNotifications notifications(bus);
     notifications.postNotificationName("me.ombrel.quillory.helper.didStart", true);
     notifications.postNotificationName("me.ombrel.quillory.helper.willStop", false);
@@ -39,6 +47,8 @@ TEST(DistributedNotifications, AreBroadcastSignalsThatAnyPeerHears) {
     EXPECT_EQ(heard[0].interface, "me.ombrel.quillory.helper");
     EXPECT_EQ(heard[0].member, "didStart");
     EXPECT_EQ(heard[1].member, "willStop");
+    // Sent by the bus connection's own thread, with no helper threads.
+    EXPECT_EQ(threadsOfThisProcess(), threads);
 
     g_dbus_connection_signal_unsubscribe(listener, subscription);
     g_object_unref(listener);

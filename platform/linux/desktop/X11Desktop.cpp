@@ -29,28 +29,47 @@ X11Desktop::X11Desktop(std::unique_ptr<XcbConnection> connection)
     }
 }
 
+namespace {
+
+xcb_window_t firstWindow(const std::optional<std::vector<std::uint32_t>>& values) {
+    return values && !values->empty() ? (*values)[0] : XCB_NONE;
+}
+
+}  // namespace
+
+// The questions of each step go to the server together: a paste waits for
+// the answer, one round trip per step rather than one per question.
 std::optional<FrontWindow> X11Desktop::frontWindow() {
     if (connection_->isLost()) return std::nullopt;
-    xcb_window_t window = XCB_NONE;
-    if (auto active = activeWindow()) {
-        if (*active != XCB_NONE) {
-            window = *active;
-            remember(window);
-        } else if (!history_.empty() && connection_->windowExists(history_.front().window)) {
-            // The window manager clears the property for a moment while it
-            // switches; the window before still stands for the front.
-            window = history_.front().window;
-        }
-    } else {
-        window = focusedTopLevel();
-    }
-    if (window == XCB_NONE || !connection_->windowExists(window)) return std::nullopt;
+    const xcb_atom_t check = connection_->atom(Atom::netSupportingWmCheck);
+    auto askedCheck = connection_->askCardinals(connection_->root(), check, XCB_ATOM_WINDOW);
+    auto askedActive = connection_->askCardinals(connection_->root(),
+                                                 connection_->atom(Atom::netActiveWindow), XCB_ATOM_WINDOW);
+    const xcb_window_t checkWindow = firstWindow(connection_->cardinals(askedCheck, XCB_ATOM_WINDOW));
+    const xcb_window_t active = firstWindow(connection_->cardinals(askedActive, XCB_ATOM_WINDOW));
 
+    // The window manager clears the property for a moment while it switches;
+    // the window before still stands for the front.
+    xcb_window_t window = active != XCB_NONE ? active : history_.empty() ? XCB_NONE : history_.front().window;
+    // A window manager that has gone leaves the root's property behind, but
+    // not its own window.
+    auto askedCheckAgain = connection_->askCardinals(checkWindow, check, XCB_ATOM_WINDOW);
+    Questions questions = ask(window);
+    const bool managed = checkWindow != XCB_NONE &&
+                         firstWindow(connection_->cardinals(askedCheckAgain, XCB_ATOM_WINDOW)) == checkWindow;
+    if (!managed) {
+        window = focusedTopLevel();
+        questions = ask(window);
+    }
+    const bool exists = connection_->windowExists(questions.attributes);
     FrontWindow front;
-    front.pid = pidOf(window).value_or(0);
-    front.applicationId = connection_->text(window, connection_->atom(Atom::gtkApplicationId),
-                                            connection_->atom(Atom::utf8String));
-    if (auto wmClass = connection_->text(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING)) {
+    const auto pid = connection_->cardinals(questions.pid, XCB_ATOM_CARDINAL);
+    front.pid = pid && !pid->empty() ? static_cast<ProcessIdentifier>((*pid)[0]) : 0;
+    front.applicationId = connection_->text(questions.applicationId, connection_->atom(Atom::utf8String));
+    const auto wmClass = connection_->text(questions.windowClass, XCB_ATOM_STRING);
+    if (window == XCB_NONE || !exists || connection_->isLost()) return std::nullopt;
+    if (managed && active != XCB_NONE) remember(active, front.pid);
+    if (wmClass) {
         // Instance name, NUL, class name, NUL.
         const std::size_t end = wmClass->find('\0');
         if (end != std::string::npos) {
@@ -59,16 +78,28 @@ std::optional<FrontWindow> X11Desktop::frontWindow() {
             if (!className.empty()) front.windowClass = className;
         }
     }
-    if (connection_->isLost()) return std::nullopt;
     return front;
+}
+
+X11Desktop::Questions X11Desktop::ask(xcb_window_t window) {
+    Questions questions;
+    questions.attributes = connection_->askWindowAttributes(window);
+    questions.pid = connection_->askCardinals(window, connection_->atom(Atom::netWmPid), XCB_ATOM_CARDINAL);
+    questions.applicationId = connection_->askText(window, connection_->atom(Atom::gtkApplicationId),
+                                                   connection_->atom(Atom::utf8String));
+    questions.windowClass = connection_->askText(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
+    return questions;
 }
 
 void X11Desktop::watchActivations(std::function<void()> changed) { changed_ = std::move(changed); }
 
 bool X11Desktop::activateProcess(ProcessIdentifier pid) {
     if (connection_->isLost() || pid <= 0) return false;
+    // Answered along with the next question: a re-activating paste waits.
+    auto rootCheck = askRootCheck();
     for (const Activated& activated : history_) {
-        if (activated.pid == pid && pidOf(activated.window) == pid) return activateWindow(activated.window);
+        if (activated.pid == pid && pidOf(activated.window) == pid)
+            return activateWindow(activated.window, std::move(rootCheck));
     }
     // A process none of whose windows was activated while the agent watched:
     // its topmost window.
@@ -91,13 +122,17 @@ bool X11Desktop::activateProcess(ProcessIdentifier pid) {
 
 void X11Desktop::activateSelf() { alerts_.bringToFront(); }
 
-bool X11Desktop::canPostEvents() { return connection_->hasXTest() && connection_->isAlive(); }
+// Asked at every paste: answered without a round trip (see createSource).
+bool X11Desktop::canPostEvents() { return connection_->hasXTest() && !connection_->isLost(); }
 
-bool X11Desktop::activateWindow(xcb_window_t window) {
+bool X11Desktop::activateWindow(xcb_window_t window) { return activateWindow(window, askRootCheck()); }
+
+bool X11Desktop::activateWindow(xcb_window_t window, XcbConnection::Asked rootCheck) {
     if (connection_->isLost() || window == XCB_NONE) return false;
     xcb_connection_t* c = connection_->raw();
+    // The root's answer comes back with the timestamp.
     const xcb_timestamp_t time = connection_->serverTime();
-    if (hasEwmhWindowManager()) {
+    if (hasEwmhWindowManager(rootCheck)) {
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
         message.format = 32;
@@ -124,6 +159,8 @@ bool X11Desktop::activateWindow(xcb_window_t window) {
 }
 
 void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
+    // Sent to every client; no need to ask for it.
+    if ((event.response_type & ~0x80) == XCB_MAPPING_NOTIFY) keyboard_.keyboardMappingChanged();
     if ((event.response_type & ~0x80) != XCB_PROPERTY_NOTIFY) return;
     const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
     if (notify.window != connection_->root() || notify.atom != connection_->atom(Atom::netActiveWindow))
@@ -144,9 +181,19 @@ void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
     if (changed_) changed_();
 }
 
+XcbConnection::Asked X11Desktop::askRootCheck() {
+    return connection_->askCardinals(connection_->root(), connection_->atom(Atom::netSupportingWmCheck),
+                                     XCB_ATOM_WINDOW);
+}
+
 bool X11Desktop::hasEwmhWindowManager() {
+    auto rootCheck = askRootCheck();
+    return hasEwmhWindowManager(rootCheck);
+}
+
+bool X11Desktop::hasEwmhWindowManager(XcbConnection::Asked& rootCheck) {
     const xcb_atom_t check = connection_->atom(Atom::netSupportingWmCheck);
-    auto fromRoot = connection_->cardinals(connection_->root(), check, XCB_ATOM_WINDOW);
+    auto fromRoot = connection_->cardinals(rootCheck, XCB_ATOM_WINDOW);
     if (!fromRoot || fromRoot->empty() || (*fromRoot)[0] == XCB_NONE) return false;
     // A window manager that has gone leaves the root's property behind, but
     // not its own window.
@@ -200,7 +247,10 @@ std::optional<ProcessIdentifier> X11Desktop::pidOf(xcb_window_t window) {
 
 void X11Desktop::remember(xcb_window_t window) {
     // Read anew each time: the id may belong to a newer window by now.
-    const ProcessIdentifier pid = pidOf(window).value_or(0);
+    remember(window, pidOf(window).value_or(0));
+}
+
+void X11Desktop::remember(xcb_window_t window, ProcessIdentifier pid) {
     std::erase_if(history_, [window](const Activated& activated) { return activated.window == window; });
     history_.push_front({window, pid});
     if (history_.size() > historyLength) history_.pop_back();

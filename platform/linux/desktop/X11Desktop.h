@@ -36,14 +36,28 @@ private:
     };
 
     void handleEvent(const xcb_generic_event_t& event);
+    bool activateWindow(xcb_window_t window, XcbConnection::Asked rootCheck);
     // The window manager's check window when an EWMH window manager runs.
     bool hasEwmhWindowManager();
+    // The same with the root's property already asked for.
+    bool hasEwmhWindowManager(XcbConnection::Asked& rootCheck);
+    XcbConnection::Asked askRootCheck();
     // _NET_ACTIVE_WINDOW; none without an EWMH window manager.
     std::optional<xcb_window_t> activeWindow();
     // The top-level window that holds the input focus.
     xcb_window_t focusedTopLevel();
     std::optional<ProcessIdentifier> pidOf(xcb_window_t window);
     void remember(xcb_window_t window);
+    void remember(xcb_window_t window, ProcessIdentifier pid);
+
+    // What frontWindow reads of a window, asked for at once.
+    struct Questions {
+        XcbConnection::Asked attributes;
+        XcbConnection::Asked pid;
+        XcbConnection::Asked applicationId;
+        XcbConnection::Asked windowClass;
+    };
+    Questions ask(xcb_window_t window);
 
     std::unique_ptr<XcbConnection> connection_;
     XTestKeyboardEvents keyboard_;

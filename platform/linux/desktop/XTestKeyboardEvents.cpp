@@ -40,7 +40,10 @@ std::uint32_t XTestKeyboardEvents::keysymFor(VirtualKeyCode keyCode) {
 }
 
 std::shared_ptr<EventSource> XTestKeyboardEvents::createSource(EventSourceStateID) {
-    if (!connection_.isAlive()) return nullptr;
+    // No round trip to ask the server: a lost display is noticed by the main
+    // loop as it goes (and by any request), and a paste waits for nothing
+    // it does not need.
+    if (connection_.isLost()) return nullptr;
     return std::make_shared<XTestSource>();
 }
 
@@ -71,6 +74,7 @@ void XTestKeyboardEvents::post(EventTapLocation, KeyboardEvent& event) {
 
 xcb_keycode_t XTestKeyboardEvents::keycodeFor(std::uint32_t keysym) {
     if (connection_.isLost()) return 0;
+    if (const auto known = keycodes_.find(keysym); known != keycodes_.end()) return known->second;
     const xcb_setup_t* setup = xcb_get_setup(connection_.raw());
     const xcb_keycode_t first = setup->min_keycode;
     const int count = setup->max_keycode - setup->min_keycode + 1;
@@ -91,6 +95,7 @@ xcb_keycode_t XTestKeyboardEvents::keycodeFor(std::uint32_t keysym) {
         if (keysyms[i * perKeycode] == keysym) found = static_cast<xcb_keycode_t>(first + i);
     }
     std::free(mapping);
+    if (found != 0) keycodes_[keysym] = found;
     return found;
 }
 

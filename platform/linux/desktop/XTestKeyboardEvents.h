@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
+
 #include "XcbConnection.h"
 #include "platform/KeyboardEvents.h"
 
@@ -22,11 +25,17 @@ public:
     // helper does not use.
     static std::uint32_t keysymFor(VirtualKeyCode keyCode);
 
+    // The server announced a new keyboard mapping (MappingNotify).
+    void keyboardMappingChanged() { keycodes_.clear(); }
+
 private:
-    // The key that yields `keysym` unshifted in the current keyboard mapping; 0 when none does.
+    // The key that yields `keysym` unshifted in the current keyboard mapping;
+    // 0 when none does. Looked up once and kept until the mapping changes:
+    // each look-up is a round trip, and a paste makes four keys.
     xcb_keycode_t keycodeFor(std::uint32_t keysym);
 
     XcbConnection& connection_;
+    std::map<std::uint32_t, xcb_keycode_t> keycodes_;
 };
 
 }  // namespace platform::linux_desktop

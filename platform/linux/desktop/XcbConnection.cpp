@@ -219,14 +219,62 @@ xcb_timestamp_t XcbConnection::serverTime() {
     return XCB_CURRENT_TIME;
 }
 
+XcbConnection::Asked& XcbConnection::Asked::operator=(Asked&& other) noexcept {
+    if (this != &other) {
+        discard();
+        connection_ = std::exchange(other.connection_, nullptr);
+        sequence_ = other.sequence_;
+    }
+    return *this;
+}
+
+unsigned XcbConnection::Asked::take() {
+    connection_ = nullptr;
+    return sequence_;
+}
+
+void XcbConnection::Asked::discard() {
+    if (connection_ != nullptr) xcb_discard_reply(connection_, sequence_);
+    connection_ = nullptr;
+}
+
+XcbConnection::Asked XcbConnection::askCardinals(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
+    if (isLost_ || window == XCB_NONE) return {};
+    return {connection_, xcb_get_property(connection_, 0, window, property, type, 0, 1024).sequence};
+}
+
+XcbConnection::Asked XcbConnection::askText(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
+    if (isLost_ || window == XCB_NONE) return {};
+    return {connection_, xcb_get_property(connection_, 0, window, property, type, 0, 4096).sequence};
+}
+
+XcbConnection::Asked XcbConnection::askWindowAttributes(xcb_window_t window) {
+    if (isLost_ || window == XCB_NONE) return {};
+    return {connection_, xcb_get_window_attributes(connection_, window).sequence};
+}
+
 std::optional<std::vector<std::uint32_t>> XcbConnection::cardinals(xcb_window_t window, xcb_atom_t property,
                                                                    xcb_atom_t type) {
-    if (isLost_ || window == XCB_NONE) return std::nullopt;
+    Asked asked = askCardinals(window, property, type);
+    return cardinals(asked, type);
+}
+
+std::optional<std::string> XcbConnection::text(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
+    Asked asked = askText(window, property, type);
+    return text(asked, type);
+}
+
+bool XcbConnection::windowExists(xcb_window_t window, bool mustBeViewable) {
+    Asked asked = askWindowAttributes(window);
+    return windowExists(asked, mustBeViewable);
+}
+
+std::optional<std::vector<std::uint32_t>> XcbConnection::cardinals(Asked& asked, xcb_atom_t type) {
+    if (isLost_ || !asked.wasAsked()) return std::nullopt;
     // A window that has gone answers with an error, taken here so that it
     // does not reach the event handler.
     xcb_generic_error_t* error = nullptr;
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        connection_, xcb_get_property(connection_, 0, window, property, type, 0, 1024), &error);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, {asked.take()}, &error);
     std::free(error);
     if (reply == nullptr) {
         noticeError();
@@ -241,13 +289,10 @@ std::optional<std::vector<std::uint32_t>> XcbConnection::cardinals(xcb_window_t 
     return values;
 }
 
-std::optional<std::string> XcbConnection::text(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) {
-    if (isLost_ || window == XCB_NONE) return std::nullopt;
-    // A window that has gone answers with an error, taken here so that it
-    // does not reach the event handler.
+std::optional<std::string> XcbConnection::text(Asked& asked, xcb_atom_t type) {
+    if (isLost_ || !asked.wasAsked()) return std::nullopt;
     xcb_generic_error_t* error = nullptr;
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        connection_, xcb_get_property(connection_, 0, window, property, type, 0, 4096), &error);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, {asked.take()}, &error);
     std::free(error);
     if (reply == nullptr) {
         noticeError();
@@ -262,11 +307,11 @@ std::optional<std::string> XcbConnection::text(xcb_window_t window, xcb_atom_t p
     return value;
 }
 
-bool XcbConnection::windowExists(xcb_window_t window, bool mustBeViewable) {
-    if (isLost_ || window == XCB_NONE) return false;
+bool XcbConnection::windowExists(Asked& asked, bool mustBeViewable) {
+    if (isLost_ || !asked.wasAsked()) return false;
     xcb_generic_error_t* error = nullptr;
     xcb_get_window_attributes_reply_t* reply =
-        xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, window), &error);
+        xcb_get_window_attributes_reply(connection_, {asked.take()}, &error);
     std::free(error);
     const bool exists = reply != nullptr && (!mustBeViewable || reply->map_state == XCB_MAP_STATE_VIEWABLE);
     std::free(reply);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 typedef struct _GSource GSource;
@@ -57,12 +58,41 @@ public:
     // own; XCB_CURRENT_TIME when the server does not answer.
     xcb_timestamp_t serverTime();
 
+    // A question sent to the server whose answer is read later, so that
+    // several questions share one round trip. An answer never read is
+    // discarded.
+    class Asked {
+    public:
+        Asked() = default;
+        Asked(xcb_connection_t* connection, unsigned sequence)
+            : connection_(connection), sequence_(sequence) {}
+        Asked(Asked&& other) noexcept { *this = std::move(other); }
+        Asked& operator=(Asked&& other) noexcept;
+        ~Asked() { discard(); }
+
+        bool wasAsked() const { return connection_ != nullptr; }
+        // The sequence number to read the answer by; once.
+        unsigned take();
+
+    private:
+        void discard();
+        xcb_connection_t* connection_ = nullptr;
+        unsigned sequence_ = 0;
+    };
+
     // Property values; none when the window is gone or has no such property.
     std::optional<std::vector<std::uint32_t>> cardinals(xcb_window_t window, xcb_atom_t property,
                                                         xcb_atom_t type);
     std::optional<std::string> text(xcb_window_t window, xcb_atom_t property, xcb_atom_t type);
     // Whether the window exists and, with `mustBeViewable`, is shown on screen.
     bool windowExists(xcb_window_t window, bool mustBeViewable = false);
+    // The same in two halves: ask now, read the answer later.
+    Asked askCardinals(xcb_window_t window, xcb_atom_t property, xcb_atom_t type);
+    Asked askText(xcb_window_t window, xcb_atom_t property, xcb_atom_t type);
+    Asked askWindowAttributes(xcb_window_t window);
+    std::optional<std::vector<std::uint32_t>> cardinals(Asked& asked, xcb_atom_t type);
+    std::optional<std::string> text(Asked& asked, xcb_atom_t type);
+    bool windowExists(Asked& asked, bool mustBeViewable = false);
     // Children of `window`, bottom of the stack first; empty when it is gone.
     std::vector<xcb_window_t> children(xcb_window_t window, xcb_window_t* parent = nullptr);
 

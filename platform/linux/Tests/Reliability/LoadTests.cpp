@@ -33,21 +33,24 @@ protected:
         connections += count;
     }
 
-    // Once every client has left, the agent has ended their connections:
-    // no thread serves one, and it holds no more threads and descriptors
-    // than it did at rest.
-    Usage atRest(const std::optional<Usage>& rest = std::nullopt) {
+    // Once every client has left, the agent has ended their connections.
+    Usage settled() {
+        expectEveryConnectionEnded();
+        return agent->usage();
+    }
+
+    // Then it holds no more threads and descriptors than it did at rest.
+    Usage atRest(const Usage& rest) {
+        expectEveryConnectionEnded();
         Usage now;
         const bool settled = waitUntil(
             [&] {
                 now = agent->usage();
-                return now.connectionThreads == 0 &&
-                       (!rest || (now.threads <= rest->threads && now.descriptors <= rest->descriptors));
+                return now.threads <= rest.threads && now.descriptors <= rest.descriptors;
             },
             20);
-        EXPECT_TRUE(settled) << "connection threads " << now.connectionThreads << ", threads " << now.threads
-                             << " (at rest " << (rest ? rest->threads : 0) << "), descriptors "
-                             << now.descriptors << " (at rest " << (rest ? rest->descriptors : 0) << ")";
+        EXPECT_TRUE(settled) << "threads " << now.threads << " (at rest " << rest.threads << "), descriptors "
+                             << now.descriptors << " (at rest " << rest.descriptors << ")";
         return now;
     }
 
@@ -64,7 +67,7 @@ TEST_F(Load, TwentyClientsOfFiveHundredRequestsEachAreAnsweredOnceAndInOrder) {
     // What the first requests make, the agent keeps for good (GLib's caches,
     // the permission prompt's state): measured after them.
     serve(20, 20, 4, 10);
-    const Usage rest = atRest();
+    const Usage rest = settled();
 
     serve(20, 500, 8, 10);
     const Usage after = atRest(rest);
@@ -72,13 +75,12 @@ TEST_F(Load, TwentyClientsOfFiveHundredRequestsEachAreAnsweredOnceAndInOrder) {
         EXPECT_LE(after.residentKiB - rest.residentKiB, residentGrowthLimitKiB)
             << "resident memory grew from " << rest.residentKiB << " KiB to " << after.residentKiB << " KiB";
     }
-    expectEveryConnectionEnded();
     EXPECT_EQ(notifications->count("willStop"), 0);
 }
 
 TEST_F(Load, ConnectionsThatComeAndGoLeaveNothingBehind) {
     serve(20, 5, 5, 5);
-    const Usage rest = atRest();
+    const Usage rest = settled();
 
     for (int batch = 0; batch < 15; ++batch) serve(20, 5, 5, 5);
     const Usage after = atRest(rest);
@@ -86,7 +88,6 @@ TEST_F(Load, ConnectionsThatComeAndGoLeaveNothingBehind) {
         EXPECT_LE(after.residentKiB - rest.residentKiB, residentGrowthLimitKiB)
             << "resident memory grew from " << rest.residentKiB << " KiB to " << after.residentKiB << " KiB";
     }
-    expectEveryConnectionEnded();
 }
 
 }  // namespace

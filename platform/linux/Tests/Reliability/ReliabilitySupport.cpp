@@ -93,12 +93,6 @@ std::optional<Usage> usageOf(pid_t pid) {
          !error && entry != fs::directory_iterator(); entry.increment(error)) {
         ++usage.descriptors;
     }
-    for (auto entry = fs::directory_iterator(proc + "/task", error);
-         !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        // Thread names are cut to 15 characters.
-        if (readProc(entry->path().string() + "/comm").starts_with("xpc.connection"))
-            ++usage.connectionThreads;
-    }
     // The name in parentheses may hold spaces: the fields follow the last ')'.
     const std::string stat = readProc(proc + "/stat");
     const auto end = stat.rfind(')');

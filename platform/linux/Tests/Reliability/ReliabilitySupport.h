@@ -43,7 +43,6 @@ struct Usage {
     int descriptors = 0;
     long residentKiB = 0;
     int threads = 0;
-    int connectionThreads = 0;  // those that serve one connection each
     double cpuSeconds = 0;
 };
 std::optional<Usage> usageOf(pid_t pid);
