@@ -25,7 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using linux_test::readText;
+using linux_test::setBundleIdentifier;
 using linux_test::waitUntil;
+using linux_test::Watched;
 
 constexpr const char* serviceName = "_7RVD2LMQ5X.me.ombrel.quillory.autopaste";
 constexpr const char* servicePath = "/me/ombrel/quillory/autopaste";
@@ -91,42 +93,6 @@ std::string call(const std::string& method) {
                                servicePath, "--method", std::string(serviceInterface) + "." + method});
     return finished.out + finished.err;
 }
-
-void setBundleIdentifier(const std::string& infoPlist, const std::string& identifier) {
-    const std::string xml = readText(infoPlist);
-    plist_t root = nullptr;
-    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
-    ASSERT_NE(root, nullptr);
-    plist_dict_set_item(root, "CFBundleIdentifier", plist_new_string(identifier.c_str()));
-    char* out = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(root, &out, &length);
-    linux_test::writeText(infoPlist, std::string(out, length));
-    plist_to_xml_free(out);
-    plist_free(root);
-}
-
-// A process that can be watched for its end without being its parent.
-class Watched {
-public:
-    explicit Watched(ProcessIdentifier pid)
-        : pid_(pid), pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
-    ~Watched() {
-        if (pidfd_ >= 0) ::close(pidfd_);
-    }
-    Watched(const Watched&) = delete;
-    Watched& operator=(const Watched&) = delete;
-
-    ProcessIdentifier pid() const { return pid_; }
-    bool hasEnded() const {
-        pollfd entry{pidfd_, POLLIN, 0};
-        return pidfd_ < 0 || ::poll(&entry, 1, 0) != 0;
-    }
-
-private:
-    ProcessIdentifier pid_;
-    int pidfd_;
-};
 
 // dbus-monitor, watching the helper's notifications; counts them by name.
 class Monitor {

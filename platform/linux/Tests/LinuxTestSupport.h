@@ -2,6 +2,11 @@
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <plist/plist.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -83,5 +88,41 @@ inline std::string infoPlist(const std::string& identifier, const std::string& e
            identifier + "</string><key>CFBundleExecutable</key><string>" + executable +
            "</string><key>CFBundleName</key><string>Test Helper</string></dict></plist>\n";
 }
+
+// Gives the bundle whose Info.plist this is another identifier.
+inline void setBundleIdentifier(const std::string& infoPlist, const std::string& identifier) {
+    const std::string xml = readText(infoPlist);
+    plist_t root = nullptr;
+    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
+    ASSERT_NE(root, nullptr);
+    plist_dict_set_item(root, "CFBundleIdentifier", plist_new_string(identifier.c_str()));
+    char* out = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root, &out, &length);
+    writeText(infoPlist, std::string(out, length));
+    plist_to_xml_free(out);
+    plist_free(root);
+}
+
+// A process that can be watched for its end without being its parent.
+class Watched {
+public:
+    explicit Watched(pid_t pid) : pid_(pid), pidfd_(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))) {}
+    ~Watched() {
+        if (pidfd_ >= 0) ::close(pidfd_);
+    }
+    Watched(const Watched&) = delete;
+    Watched& operator=(const Watched&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool hasEnded() const {
+        pollfd entry{pidfd_, POLLIN, 0};
+        return pidfd_ < 0 || ::poll(&entry, 1, 0) != 0;
+    }
+
+private:
+    pid_t pid_;
+    int pidfd_;
+};
 
 }  // namespace linux_test

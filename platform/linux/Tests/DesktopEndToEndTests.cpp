@@ -1,0 +1,383 @@
+// The helper at work on a desktop: the bundle of the build installed into the
+// session's $HOME/Applications, its agent started by the bus on the session's
+// own X display (with openbox), pasting into a window the user worked in and
+// answering a second opening with its dialog, as the user sees it.
+
+#include <atspi/atspi-constants.h>
+#include <gio/gio.h>
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "LinuxTestSupport.h"
+#include "Processes.h"
+#include "desktop/Tests/DesktopTestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using desktop_test::Program;
+using desktop_test::run;
+using desktop_test::runUntil;
+using desktop_test::windowIdOf;
+
+constexpr const char* serviceName = "_7RVD2LMQ5X.me.ombrel.quillory.autopaste";
+const std::string clip = "Clip from Quillory: Grüße, 42";
+
+// A dialog of another process as it is on screen, read through the
+// accessibility bus: what the user reads and can press.
+struct ShownAlert {
+    std::vector<std::string> texts;    // top to bottom
+    std::vector<std::string> buttons;  // left to right
+    bool isActive = false;             // the window that has the keyboard
+};
+
+// The accessibility bus (AT-SPI), as a screen reader sees the desktop: read
+// with plain calls, with none of a client library's event handling.
+class Accessibility {
+public:
+    explicit Accessibility(GDBusConnection* session) {
+        // Starts the bus if no application has yet.
+        GVariant* address = g_dbus_connection_call_sync(
+            session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, timeout, nullptr, nullptr);
+        if (address == nullptr) {
+            ADD_FAILURE() << "no accessibility bus";
+            return;
+        }
+        const gchar* text = nullptr;
+        g_variant_get(address, "(&s)", &text);
+        bus_ = g_dbus_connection_new_for_address_sync(
+            text,
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
+        g_variant_unref(address);
+        if (bus_ == nullptr) ADD_FAILURE() << "could not connect to the accessibility bus";
+    }
+    ~Accessibility() {
+        if (bus_ != nullptr) {
+            g_dbus_connection_close_sync(bus_, nullptr, nullptr);
+            g_object_unref(bus_);
+        }
+    }
+    Accessibility(const Accessibility&) = delete;
+    Accessibility& operator=(const Accessibility&) = delete;
+
+    // The alert on screen that the process shows, if any.
+    std::optional<ShownAlert> alertOf(pid_t pid) {
+        if (bus_ == nullptr) return std::nullopt;
+        for (const Object& application : childrenOf({"org.a11y.atspi.Registry", rootPath})) {
+            if (processOf(application.name) != pid) continue;
+            for (const Object& window : childrenOf(application)) {
+                if (roleOf(window) != ATSPI_ROLE_ALERT) continue;
+                const auto states = statesOf(window);
+                if (!has(states, ATSPI_STATE_SHOWING)) continue;
+                ShownAlert shown;
+                shown.isActive = has(states, ATSPI_STATE_ACTIVE);
+                collect(window, shown);
+                return shown;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The registry that keeps the list of applications.
+    std::optional<pid_t> registryProcess() {
+        return bus_ != nullptr ? processOf("org.a11y.atspi.Registry") : std::nullopt;
+    }
+
+private:
+    struct Object {
+        std::string name;  // on the accessibility bus
+        std::string path;
+    };
+    static constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
+    static constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
+    static constexpr int timeout = 5000;
+
+    // The reply, or null when the object went away meanwhile.
+    GVariant* call(const Object& object, const char* interface, const char* method, GVariant* arguments,
+                   const char* replyType) {
+        return g_dbus_connection_call_sync(bus_, object.name.c_str(), object.path.c_str(), interface, method,
+                                           arguments, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE,
+                                           timeout, nullptr, nullptr);
+    }
+
+    std::vector<Object> childrenOf(const Object& object) {
+        std::vector<Object> children;
+        GVariant* reply = call(object, accessibleInterface, "GetChildren", nullptr, "(a(so))");
+        if (reply == nullptr) return children;
+        GVariantIter* iterator = nullptr;
+        g_variant_get(reply, "(a(so))", &iterator);
+        const gchar* name = nullptr;
+        const gchar* path = nullptr;
+        while (g_variant_iter_next(iterator, "(&s&o)", &name, &path)) children.push_back({name, path});
+        g_variant_iter_free(iterator);
+        g_variant_unref(reply);
+        return children;
+    }
+
+    std::optional<pid_t> processOf(const std::string& name) {
+        GVariant* reply = call({"org.freedesktop.DBus", "/org/freedesktop/DBus"}, "org.freedesktop.DBus",
+                               "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()), "(u)");
+        if (reply == nullptr) return std::nullopt;
+        guint32 pid = 0;
+        g_variant_get(reply, "(u)", &pid);
+        g_variant_unref(reply);
+        return static_cast<pid_t>(pid);
+    }
+
+    guint32 roleOf(const Object& object) {
+        GVariant* reply = call(object, accessibleInterface, "GetRole", nullptr, "(u)");
+        if (reply == nullptr) return ATSPI_ROLE_INVALID;
+        guint32 role = ATSPI_ROLE_INVALID;
+        g_variant_get(reply, "(u)", &role);
+        g_variant_unref(reply);
+        return role;
+    }
+
+    // The states as bits: state n is bit n % 32 of word n / 32.
+    std::vector<guint32> statesOf(const Object& object) {
+        std::vector<guint32> words;
+        GVariant* reply = call(object, accessibleInterface, "GetState", nullptr, "(au)");
+        if (reply == nullptr) return words;
+        GVariantIter* iterator = nullptr;
+        g_variant_get(reply, "(au)", &iterator);
+        guint32 word = 0;
+        while (g_variant_iter_next(iterator, "u", &word)) words.push_back(word);
+        g_variant_iter_free(iterator);
+        g_variant_unref(reply);
+        return words;
+    }
+
+    static bool has(const std::vector<guint32>& states, AtspiStateType state) {
+        const std::size_t word = state / 32;
+        return word < states.size() && (states[word] & (1u << (state % 32))) != 0;
+    }
+
+    std::string nameOf(const Object& object) {
+        GVariant* reply = call(object, "org.freedesktop.DBus.Properties", "Get",
+                               g_variant_new("(ss)", accessibleInterface, "Name"), "(v)");
+        if (reply == nullptr) return "";
+        GVariant* value = nullptr;
+        g_variant_get(reply, "(v)", &value);
+        std::string name =
+            g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ? g_variant_get_string(value, nullptr) : "";
+        g_variant_unref(value);
+        g_variant_unref(reply);
+        return name;
+    }
+
+    // The texts and buttons inside, in the order of the widget tree: top to
+    // bottom, left to right.
+    void collect(const Object& object, ShownAlert& shown) {
+        for (const Object& child : childrenOf(object)) {
+            const guint32 role = roleOf(child);
+            if (role == ATSPI_ROLE_LABEL) {
+                shown.texts.push_back(nameOf(child));
+            } else if (role == ATSPI_ROLE_PUSH_BUTTON) {
+                shown.buttons.push_back(nameOf(child));
+            } else {
+                collect(child, shown);
+            }
+        }
+    }
+
+    GDBusConnection* bus_ = nullptr;
+};
+
+class HelperOnTheDesktop : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(windowManager.isRunning());
+        // The test's own windows need no accessibility; the agent, started
+        // by the bus with the session's environment, still has it.
+        g_setenv("NO_AT_BRIDGE", "1", TRUE);
+        bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        ASSERT_NE(bus, nullptr);
+        app = std::string(g_getenv("HOME")) + "/Applications/Quillory Helper.app";
+        executable = app + "/Contents/MacOS/Quillory Helper";
+        fs::create_directories(fs::path(app).parent_path());
+        // All of the bundle, the alert module in Contents/Frameworks included.
+        fs::copy(QUILLORY_BUNDLE_DIR, app, fs::copy_options::recursive);
+        // Set-ups stop every agent of their bundle identifier that this user
+        // runs, in any session: one of its own keeps others' out of reach.
+        linux_test::setBundleIdentifier(app + "/Contents/Info.plist", bundleIdentifier);
+    }
+
+    void TearDown() override {
+        for (const pid_t pid : platform::linux_platform::processesOfBundle(bundleIdentifier)) end(pid);
+        // So does the accessibility bus that its dialog started: the
+        // registry on it, then the launcher, which ends the bus itself.
+        if (auto launcher = ownerOf("org.a11y.Bus")) {
+            if (auto registry = Accessibility(bus).registryProcess()) end(*registry);
+            end(*launcher);
+        }
+        if (bus != nullptr) g_object_unref(bus);
+    }
+
+    // Ends a process that the bus started, not this test: asks first.
+    static void end(pid_t pid) {
+        linux_test::Watched process(pid);
+        ::kill(pid, SIGTERM);
+        if (runUntil([&] { return process.hasEnded(); }, 10)) return;
+        ADD_FAILURE() << "pid " << pid << " did not end on SIGTERM";
+        ::kill(pid, SIGKILL);
+        runUntil([&] { return process.hasEnded(); });
+    }
+
+    // The process that owns a name on the session bus.
+    std::optional<pid_t> ownerOf(const char* name) {
+        GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                      "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                                      g_variant_new("(s)", name), G_VARIANT_TYPE("(u)"),
+                                                      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+        if (reply == nullptr) return std::nullopt;
+        guint32 pid = 0;
+        g_variant_get(reply, "(u)", &pid);
+        g_variant_unref(reply);
+        return static_cast<pid_t>(pid);
+    }
+
+    // The user opens the helper from $HOME/Applications.
+    int open() { return run({executable}); }
+
+    // The first opening: the set-up registers the agent and the bus starts
+    // it. Its process, once it has announced itself.
+    pid_t startAgent() {
+        Program watch({QUILLORY_HELPER_CLIENT, "watch", "--count", "1", "--timeout", "30"});
+        EXPECT_TRUE(watch.waitForLine("watching"));
+        EXPECT_EQ(open(), 0);
+        EXPECT_TRUE(watch.waitForLine("didStart", 0, 30)) << "no agent started";
+        return ownerOf(serviceName).value_or(0);
+    }
+
+    // The main app's request ("ping" or "paste"); the client's line with the reply.
+    static std::string request(const char* method) {
+        Program client({QUILLORY_HELPER_CLIENT, method, "--timeout", "20"});
+        return client.waitForLine("", 0, 30).value_or("no reply");
+    }
+
+    // The user switches to a window; returns once the window manager has.
+    static void switchTo(const std::string& window) {
+        ASSERT_EQ(run({"xdotool", "windowactivate", "--sync", window}), 0);
+    }
+
+    // Opens the helper again while its agent runs: the dialog it shows, read
+    // once it has the keyboard, answered with a real press of Return.
+    std::optional<ShownAlert> reopenAndPressReturn(pid_t agent) {
+        Accessibility accessibility(bus);
+        EXPECT_EQ(open(), 0) << "the opened process hands the reopen to the agent and ends";
+        std::optional<ShownAlert> shown;
+        const bool inFront = runUntil([&] {
+            shown = accessibility.alertOf(agent);
+            return shown && shown->isActive;
+        });
+        if (!inFront) {
+            ADD_FAILURE() << (shown ? "the dialog did not get the keyboard" : "no dialog");
+            return shown;
+        }
+        // Through XTest, as a keyboard does; GTK ignores events sent to a window.
+        EXPECT_EQ(run({"xdotool", "key", "Return"}), 0);
+        EXPECT_TRUE(runUntil([&] { return !accessibility.alertOf(agent); })) << "Return left the dialog up";
+        return shown;
+    }
+
+    desktop_test::WindowManager windowManager;
+    const std::string bundleIdentifier =
+        "me.ombrel.quillory.autopastehelper.test" + std::to_string(::getpid());
+    GDBusConnection* bus = nullptr;
+    std::string app;
+    std::string executable;
+};
+
+}  // namespace
+
+TEST_F(HelperOnTheDesktop, PastesIntoTheWindowInFront) {
+    Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", clip});
+    ASSERT_TRUE(mainApp.waitForLine("clip"));
+    Program target({QUILLORY_PASTE_TARGET});
+    auto targetWindow = target.waitForLine("window 0 ");
+    ASSERT_TRUE(targetWindow);
+    switchTo(windowIdOf(*targetWindow));
+    ASSERT_TRUE(target.waitForLine("focus 0"));
+    ASSERT_NE(startAgent(), 0);
+
+    const std::size_t mark = target.lines().size();
+    EXPECT_EQ(request("paste"), "Paste() -> true");
+    EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
+    EXPECT_EQ(target.waitForLine("text 0 ", mark), "text 0 " + clip);
+}
+
+TEST_F(HelperOnTheDesktop, BringsBackTheWindowTheUserWorkedInWhenTheMainAppIsInFront) {
+    // The user works in a window while the agent starts: that is where the
+    // next paste goes.
+    Program target({QUILLORY_PASTE_TARGET});
+    auto targetWindow = target.waitForLine("window 0 ");
+    ASSERT_TRUE(targetWindow);
+    switchTo(windowIdOf(*targetWindow));
+    ASSERT_TRUE(target.waitForLine("focus 0"));
+    ASSERT_NE(startAgent(), 0);
+
+    // Then picks a clip in the main app, which is in front when it asks.
+    Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", clip});
+    auto mainAppWindow = mainApp.waitForLine("window ");
+    ASSERT_TRUE(mainAppWindow && mainApp.waitForLine("clip"));
+    switchTo(windowIdOf(*mainAppWindow));
+
+    const std::size_t mark = target.lines().size();
+    EXPECT_EQ(request("paste"), "Paste() -> true");
+    EXPECT_TRUE(target.waitForLine("focus 0", mark)) << "the window was not brought back";
+    // A keystroke goes to the one window with the keyboard: this one, not the main app.
+    EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
+    EXPECT_EQ(target.waitForLine("text 0 ", mark), "text 0 " + clip);
+}
+
+TEST_F(HelperOnTheDesktop, OpeningItAgainShowsThatItIsOnUntilTheUserPressesReturn) {
+    const pid_t agent = startAgent();
+    ASSERT_NE(agent, 0);
+
+    const auto shown = reopenAndPressReturn(agent);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->texts,
+              (std::vector<std::string>{
+                  "Quillory Helper is on",
+                  "It pastes the clip you pick in Quillory into the app you were using. To turn "
+                  "Auto-Paste off, use the Auto-Paste switch in Quillory → Settings → General."}));
+    // The first button, the default one, stands at the right.
+    EXPECT_EQ(shown->buttons, (std::vector<std::string>{"Open Login Items", "OK"}));
+    // Drawn by the installed bundle's own alert module, not the build's.
+    EXPECT_NE(linux_test::readText("/proc/" + std::to_string(agent) + "/maps")
+                  .find(app + "/Contents/Frameworks/QuilloryGtkAlerts.so"),
+              std::string::npos);
+
+    // The agent goes on serving, the same process.
+    EXPECT_EQ(request("ping"), "Ping() -> true");
+    EXPECT_EQ(ownerOf(serviceName), agent);
+    // And says it again at the next opening.
+    EXPECT_TRUE(reopenAndPressReturn(agent));
+}
+
+// Runs in a session whose environment has LANGUAGE=de: the bus hands it to
+// the agent it starts.
+TEST_F(HelperOnTheDesktop, AGermanSessionSeesTheDialogInGerman) {
+    ASSERT_STREQ(g_getenv("LANGUAGE"), "de");
+    const pid_t agent = startAgent();
+    ASSERT_NE(agent, 0);
+
+    const auto shown = reopenAndPressReturn(agent);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(
+        shown->texts,
+        (std::vector<std::string>{
+            "Quillory Helper ist eingeschaltet",
+            "Es setzt den Clip, den du in Quillory auswählst, in die App ein, die du zuletzt benutzt hast. "
+            "Um Auto-Paste auszuschalten, verwende den Schalter „Auto-Paste“ in Quillory → Einstellungen → "
+            "Allgemein."}));
+    EXPECT_EQ(shown->buttons, (std::vector<std::string>{"Anmeldeobjekte öffnen", "OK"}));
+    EXPECT_EQ(request("ping"), "Ping() -> true");
+}
