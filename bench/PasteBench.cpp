@@ -361,8 +361,14 @@ public:
         double replyAfterMs;  // from the fourth key
     };
 
+    struct Outcome {
+        bool answeredTrue = false;
+        // When Control+V reached the target; none when it went elsewhere.
+        std::optional<Timing> timing;
+    };
+
     // One paste, and the keystroke that it should bring to the target.
-    std::optional<Timing> paste() {
+    Outcome paste() {
         target_.clearKeys();
         replies_.reset();
         Paste paste;
@@ -371,23 +377,22 @@ public:
         g_dbus_connection_call(peer_, service.busName.c_str(), service.objectPath.c_str(),
                                service.interface.c_str(), "Paste", nullptr, G_VARIANT_TYPE("(b)"),
                                G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, pasteAnswered, &paste);
-        const bool done = iterateUntil([&] { return paste.answered && target_.keyCount() >= 4; }, 10);
+        // The keys are posted before the reply is sent; the target has them
+        // soon after it, unless they went to another window.
+        iterateUntil([&] { return paste.answered; }, 10);
+        iterateUntil([&] { return target_.keyCount() >= 4; }, 0.5);
         const auto keys = target_.keys();
         iterateUntil([] { return false; }, pauseBetweenPastes);
-        if (!done || !paste.result) {
-            std::fprintf(stderr, "A paste did not land: reply %s, %zu key events\n",
-                         paste.answered ? (paste.result ? "true" : "false") : "missing", keys.size());
-            return std::nullopt;
+        if (!paste.answered || !paste.result) {
+            std::fprintf(stderr, "A paste was answered %s\n", paste.answered ? "false" : "not at all");
+            return {};
         }
         const bool isControlV = keys.size() == 4 && keys[0].press && keys[0].keycode == control_ &&
                                 keys[1].press && keys[1].keycode == v_ && !keys[2].press &&
                                 keys[2].keycode == v_ && !keys[3].press && keys[3].keycode == control_;
-        if (!isControlV) {
-            std::fprintf(stderr, "The target got %zu key events, not Control+V\n", keys.size());
-            return std::nullopt;
-        }
-        return Timing{millisecondsBetween(start, keys[0].at),
-                      millisecondsBetween(keys[3].at, replies_.repliedAt())};
+        if (!isControlV) return {true, std::nullopt};
+        return {true, Timing{millisecondsBetween(start, keys[0].at),
+                             millisecondsBetween(keys[3].at, replies_.repliedAt())}};
     }
 
 private:
@@ -432,13 +437,19 @@ std::optional<PasteSamples> measurePastes(const std::string& mainAppStandin, int
     if (!ok) std::fprintf(stderr, "The target window could not be activated\n");
     Paster paster(peer, target, control, v);
 
+    // Pastes whose keystroke went to another window: the agent does not
+    // check that a re-activation took effect, and on a busy machine the
+    // window manager may take longer than the 60 ms it waits.
+    int missed = 0;
+
     // The target in front.
     for (int i = 0; ok && i < warmUpPastes + count; ++i) {
-        const auto timing = paster.paste();
-        ok = timing.has_value();
-        if (ok && i >= warmUpPastes) {
-            samples.frontOverheadMs.push_back(timing->firstKeyMs - frontDelayMs);
-            samples.replyAfterLastKeyMs.push_back(timing->replyAfterMs);
+        const auto outcome = paster.paste();
+        ok = outcome.answeredTrue;
+        if (ok && !outcome.timing) ++missed;
+        if (ok && outcome.timing && i >= warmUpPastes) {
+            samples.frontOverheadMs.push_back(outcome.timing->firstKeyMs - frontDelayMs);
+            samples.replyAfterLastKeyMs.push_back(outcome.timing->replyAfterMs);
         }
     }
 
@@ -455,16 +466,22 @@ std::optional<PasteSamples> measurePastes(const std::string& mainAppStandin, int
                 std::fprintf(stderr, "The main app's stand-in could not be activated\n");
                 break;
             }
-            const auto timing = paster.paste();
-            ok = timing.has_value() && display.activeWindow() == target.window();
-            if (ok && i >= warmUpPastes) {
-                samples.reactivateOverheadMs.push_back(timing->firstKeyMs - reactivateDelayMs);
-                samples.replyAfterLastKeyMs.push_back(timing->replyAfterMs);
+            const auto outcome = paster.paste();
+            ok = outcome.answeredTrue;
+            if (ok && !outcome.timing) ++missed;
+            if (ok && outcome.timing && i >= warmUpPastes) {
+                samples.reactivateOverheadMs.push_back(outcome.timing->firstKeyMs - reactivateDelayMs);
+                samples.replyAfterLastKeyMs.push_back(outcome.timing->replyAfterMs);
             }
         }
     }
     disconnectPeer(peer);
-    if (!ok) return std::nullopt;
+    if (missed > 0) {
+        std::printf("%d of %d pastes put Control+V into another window than the target.\n", missed,
+                    2 * (warmUpPastes + count));
+    }
+    // More than a few would make the figures describe another machine.
+    if (!ok || missed * 10 > count) return std::nullopt;
     return samples;
 }
 
