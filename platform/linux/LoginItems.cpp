@@ -147,6 +147,23 @@ void startDetached(const std::vector<std::string>& arguments,
         ignored.out());
 }
 
+// Fills `error` with `text` and reports failure.
+bool fail(Error* error, std::string text) {
+    if (error != nullptr) *error = Error{std::move(text)};
+    return false;
+}
+
+// The asynchronous unregister: the synchronous one, answered on `queue`.
+template <typename Service>
+void unregisterOn(DispatchQueue& queue, std::shared_ptr<Service> service,
+                  AppService::UnregisterCompletion completion) {
+    queue.async([service = std::move(service), completion = std::move(completion)] {
+        Error error;
+        const bool done = service->unregister(&error);
+        completion(done ? std::nullopt : std::optional<Error>(error));
+    });
+}
+
 class AgentService : public AppService, public std::enable_shared_from_this<AgentService> {
 public:
     AgentService(GDBusConnection* bus, DispatchQueue& systemQueue, std::string plistName,
@@ -199,19 +216,10 @@ public:
     }
 
     void unregister(UnregisterCompletion completion) override {
-        systemQueue_.async([self = shared_from_this(), completion = std::move(completion)] {
-            Error error;
-            const bool done = self->unregister(&error);
-            completion(done ? std::nullopt : std::optional<Error>(error));
-        });
+        unregisterOn(systemQueue_, shared_from_this(), std::move(completion));
     }
 
 private:
-    static bool fail(Error* error, std::string text) {
-        if (error != nullptr) *error = Error{std::move(text)};
-        return false;
-    }
-
     std::string notFoundText() const {
         return "No launch agent “" + plistName_ + "” in the application bundle.";
     }
@@ -271,18 +279,10 @@ public:
     }
 
     void unregister(UnregisterCompletion completion) override {
-        systemQueue_.async([self = shared_from_this(), completion = std::move(completion)] {
-            Error error;
-            const bool done = self->unregister(&error);
-            completion(done ? std::nullopt : std::optional<Error>(error));
-        });
+        unregisterOn(systemQueue_, shared_from_this(), std::move(completion));
     }
 
 private:
-    static bool fail(Error* error, std::string text) {
-        if (error != nullptr) *error = Error{std::move(text)};
-        return false;
-    }
     std::string path() const { return autostartFilePath(*bundle_.identifier); }
 
     DispatchQueue& systemQueue_;
