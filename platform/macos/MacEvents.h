@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/Accessibility.h"
+#include "platform/KeyboardEvents.h"
+
+namespace platform::macos {
+
+// The accessibility trust of the process, which covers posting events.
+class MacAccessibility : public Accessibility {
+public:
+    bool isProcessTrusted() override;
+    bool requestPostEventAccess() override;
+};
+
+// Quartz keyboard events; every Core Foundation object is released with its
+// handle.
+class MacKeyboardEvents : public KeyboardEvents {
+public:
+    std::shared_ptr<EventSource> createSource(EventSourceStateID state) override;
+    std::shared_ptr<KeyboardEvent> createKeyboardEvent(EventSource& source, VirtualKeyCode keyCode,
+                                                       bool keyDown) override;
+    void setFlags(KeyboardEvent& event, EventFlags flags) override;
+    void post(EventTapLocation tap, KeyboardEvent& event) override;
+};
+
+}  // namespace platform::macos
