@@ -1,0 +1,201 @@
+// The Localizable.strings tables made from the gettext catalogues, read back
+// strictly: every message of the template in every language, every text
+// intact however it is quoted, split or escaped.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using Table = std::map<std::string, std::string>;
+const std::filesystem::path tablesDir = QUILLORY_TABLES_DIR;
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+// The .strings format as this project writes it: /* comments */ and
+// "key" = "value"; entries; strings with the escapes \" \\ \n \t \r and no
+// raw control characters. Anything else, or a key given twice, is no table.
+class StringsReader {
+public:
+    explicit StringsReader(std::string_view text) : text_(text) {}
+
+    std::optional<Table> read() {
+        Table table;
+        while (skipSpaceAndComments(), position_ < text_.size()) {
+            auto key = quoted();
+            if (!key || !skip('=')) return std::nullopt;
+            auto value = quoted();
+            if (!value || !skip(';') || !table.emplace(*key, *value).second) return std::nullopt;
+        }
+        return table;
+    }
+
+private:
+    void skipSpaceAndComments() {
+        for (;;) {
+            while (position_ < text_.size() &&
+                   std::string_view(" \t\n").find(text_[position_]) != std::string_view::npos)
+                ++position_;
+            if (text_.substr(position_, 2) != "/*") return;
+            auto end = text_.find("*/", position_ + 2);
+            position_ = end == std::string_view::npos ? text_.size() : end + 2;
+        }
+    }
+
+    bool skip(char expected) {
+        skipSpaceAndComments();
+        if (position_ >= text_.size() || text_[position_] != expected) return false;
+        ++position_;
+        return true;
+    }
+
+    std::optional<std::string> quoted() {
+        if (!skip('"')) return std::nullopt;
+        std::string result;
+        while (position_ < text_.size()) {
+            char c = text_[position_++];
+            if (c == '"') return result;
+            if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
+            if (c != '\\') {
+                result += c;
+                continue;
+            }
+            if (position_ >= text_.size()) return std::nullopt;
+            switch (text_[position_++]) {
+                case '"':
+                    result += '"';
+                    break;
+                case '\\':
+                    result += '\\';
+                    break;
+                case 'n':
+                    result += '\n';
+                    break;
+                case 't':
+                    result += '\t';
+                    break;
+                case 'r':
+                    result += '\r';
+                    break;
+                default:
+                    return std::nullopt;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::string_view text_;
+    size_t position_ = 0;
+};
+
+std::optional<Table> readTable(const std::string& set, const std::string& language) {
+    return StringsReader(readFile(tablesDir / set / (language + ".lproj") / "Localizable.strings")).read();
+}
+
+std::string unescapePo(std::string_view text) {
+    std::string result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            result += text[i];
+            continue;
+        }
+        char c = text[++i];
+        result += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+    }
+    return result;
+}
+
+// A gettext catalogue's messages in order: id and translation, "" for a
+// fuzzy one, the header left out.
+std::vector<std::pair<std::string, std::string>> readCatalogue(const std::filesystem::path& path) {
+    std::vector<std::pair<std::string, std::string>> messages;
+    std::istringstream lines(readFile(path));
+    std::string line, id, translation, *current = nullptr;
+    bool isFuzzy = false;
+    auto finish = [&] {
+        if (current == &translation && !id.empty()) messages.emplace_back(id, isFuzzy ? "" : translation);
+        if (current == &translation) isFuzzy = false;
+        current = nullptr;
+    };
+    while (std::getline(lines, line)) {
+        auto quote = line.find('"');
+        auto body = quote == std::string::npos
+                        ? std::string_view()
+                        : std::string_view(line).substr(quote + 1, line.rfind('"') - quote - 1);
+        if (line.starts_with("msgid ")) {
+            finish();
+            id = unescapePo(body), current = &id;
+        } else if (line.starts_with("msgstr ")) {
+            translation = unescapePo(body), current = &translation;
+        } else if (line.starts_with("\"") && current) {
+            *current += unescapePo(body);
+        } else {
+            finish();
+            if (line.starts_with("#,") && line.find("fuzzy") != std::string::npos) isFuzzy = true;
+        }
+    }
+    finish();
+    return messages;
+}
+
+TEST(StringsTables, HoldEveryMessageOfTheTemplateInEachLanguage) {
+    const std::filesystem::path poDir = QUILLORY_PO_DIR;
+    auto messages = readCatalogue(poDir / "Localizable.pot");
+    ASSERT_GT(messages.size(), 10u);
+
+    auto english = readTable("catalogues", "en");
+    ASSERT_TRUE(english) << "en.lproj is no .strings table";
+    Table expected;
+    for (auto& [id, translation] : messages) expected[id] = id;
+    EXPECT_EQ(*english, expected);
+
+    std::istringstream languages(QUILLORY_LANGUAGES);
+    std::string language;
+    int languageCount = 0;
+    while (languages >> language) {
+        ++languageCount;
+        auto table = readTable("catalogues", language);
+        ASSERT_TRUE(table) << language << ".lproj is no .strings table";
+        auto catalogue = readCatalogue(poDir / (language + ".po"));
+        Table translations(catalogue.begin(), catalogue.end()), wanted;
+        for (auto& [id, text] : expected) {
+            auto translation = translations.find(id);
+            bool isTranslated = translation != translations.end() && !translation->second.empty();
+            wanted[id] = isTranslated ? translation->second : id;
+        }
+        EXPECT_EQ(*table, wanted) << language;
+    }
+    EXPECT_GE(languageCount, 2);
+}
+
+TEST(StringsTables, KeepAwkwardTextsIntact) {
+    // Untranslated and fuzzy messages show their English text; a message the
+    // template lacks, and an obsolete one, are left out.
+    Table translated = {
+        {"Say \"hi\"", "Sag \"hallo\" \\"},
+        {"C:\\Users\\ and \\n stay as typed", "\\\\server\\\"share\""},
+        {"First line\n\tsecond; third = fourth", "Erste Zeile\r\n\tzweite; dritte = vierte\n"},
+        {"/* not a comment */ ${NOT_A_VARIABLE} [a;b] é ⌘", "*/ ${AUCH_KEINE} [a;b] ü ⌘"},
+        {"Untranslated", "Untranslated"},
+        {"Fuzzy", "Fuzzy"},
+    };
+    EXPECT_EQ(readTable("awkward", "xx"), translated);
+
+    Table english;
+    for (auto& [id, translation] : translated) english[id] = id;
+    EXPECT_EQ(readTable("awkward", "en"), english);
+}
+
+}  // namespace

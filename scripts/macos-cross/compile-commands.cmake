@@ -1,0 +1,20 @@
+# Splits a compile_commands.json into one shell script per translation unit,
+# <OUTPUT>/<n>.sh, and lists them in <OUTPUT>/units.tsv: n, then the source.
+#   cmake -DCOMPILE_COMMANDS=<json> -DOUTPUT=<folder> -P compile-commands.cmake
+cmake_minimum_required(VERSION 3.25)
+file(READ "${COMPILE_COMMANDS}" json)
+file(REMOVE_RECURSE "${OUTPUT}")
+file(MAKE_DIRECTORY "${OUTPUT}")
+set(units "")
+string(JSON count LENGTH "${json}")
+if(count GREATER 0)
+  math(EXPR last "${count} - 1")
+  foreach(index RANGE ${last})
+    string(JSON directory GET "${json}" ${index} directory)
+    string(JSON command GET "${json}" ${index} command)
+    string(JSON source GET "${json}" ${index} file)
+    file(WRITE "${OUTPUT}/${index}.sh" "cd \"${directory}\" && ${command}\n")
+    string(APPEND units "${index}\t${source}\n")
+  endforeach()
+endif()
+file(WRITE "${OUTPUT}/units.tsv" "${units}")
