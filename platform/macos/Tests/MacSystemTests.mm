@@ -43,20 +43,21 @@ TEST(MacLog, PrivateArgumentsNeverReachTheLogInClear) {
     macos::MacLog().write(message);
 }
 
-TEST(MacLocalization, LooksUpTheLanguageOfABuiltLprojAndFallsBackToEnglish) {
+// The German table the build made from the catalogues, in a bundle of its
+// own whose only language it is.
+TEST(MacLocalization, LooksUpTheBuiltGermanTableAndFallsBackToEnglish) {
     const std::string bundle = temporaryFolder() + "/Texts.bundle";
-    const std::string resources = bundle + "/Contents/Resources/de.lproj";
-    std::filesystem::create_directories(resources);
+    std::filesystem::create_directories(bundle + "/Contents/Resources");
+    std::filesystem::copy(QUILLORY_TEST_RESOURCES "/de.lproj", bundle + "/Contents/Resources/de.lproj",
+                          std::filesystem::copy_options::recursive);
     writeFile(bundle + "/Contents/Info.plist",
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
               "<key>CFBundleDevelopmentRegion</key><string>de</string>"
               "<key>CFBundleIdentifier</key><string>me.ombrel.quillory.tests.texts</string></dict></plist>");
-    writeFile(resources + "/Localizable.strings",
-              "\"Quit\" = \"Beenden\";\n\"Say \\\"hi\\\"\" = \"Sag \\\"hallo\\\"\";\n");
 
     macos::MacLocalization localization([NSBundle bundleWithPath:toNSString(bundle)]);
     EXPECT_EQ(localization.localizedString("Quit"), "Beenden");
-    EXPECT_EQ(localization.localizedString("Say \"hi\""), "Sag \"hallo\"");
+    EXPECT_EQ(localization.localizedString("Open Login Items"), "Anmeldeobjekte öffnen");
     EXPECT_EQ(localization.localizedString("Not translated"), "Not translated");
 }
 
