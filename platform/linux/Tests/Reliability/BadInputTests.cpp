@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <set>
 
+#include "AgentHarness.h"
 #include "DBusNames.h"
-#include "ReliabilitySupport.h"
 
-namespace reliability {
+namespace agent_harness {
 namespace {
 
 namespace fs = std::filesystem;
@@ -30,7 +30,7 @@ protected:
     void expectNothingReachedTheService() {
         fs::rename(aside, helper->bundle());
         // The agent keeps serving, and a ping is the first request it saw.
-        EXPECT_EQ(callOnce(sessionBusAddress(), "Ping").value, true);
+        EXPECT_EQ(callOnce("Ping").value, true);
         EXPECT_TRUE(agent->isRunning());
         EXPECT_EQ(notifications->count("willStop"), 0);
         if (logsToStandardError()) {
@@ -121,10 +121,8 @@ TEST_F(BadInput, OversizedRequestsAreRefusedAndLeaveNoMemoryBehind) {
     Usage sized;
     for (int round = 0; round < 5; ++round) {
         if (round == 2) sized = agent->usage();
-        EXPECT_EQ(callOnce(sessionBusAddress(), "Ping", bytes()).error,
-                  "org.freedesktop.DBus.Error.InvalidArgs");
-        EXPECT_EQ(callOnce(sessionBusAddress(), "Paste", strings()).error,
-                  "org.freedesktop.DBus.Error.InvalidArgs");
+        EXPECT_EQ(callOnce("Ping", bytes()).error, "org.freedesktop.DBus.Error.InvalidArgs");
+        EXPECT_EQ(callOnce("Paste", strings()).error, "org.freedesktop.DBus.Error.InvalidArgs");
     }
     const Usage last = agent->usage();
     if (residentMemoryTellsLeaks) {
@@ -141,10 +139,9 @@ TEST_F(BadInput, AnotherUsersRequestsAreRefused) {
         // nobody, on the test's bus, which admits other users.
         Child caller({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "gdbus", "call",
                       "--session", "--dest", serviceName, "--object-path", servicePath, "--method", target},
-                     {{"HOME", "/"}}, aside + ".caller.log");
+                     {{"HOME", "/"}});
         ASSERT_TRUE(caller.waitForEnd(20));
-        const std::string said = linux_test::readText(aside + ".caller.log");
-        fs::remove(aside + ".caller.log");
+        const std::string said = caller.log();
         EXPECT_FALSE(caller.exitedWith(0)) << said;
         EXPECT_NE(said.find("org.freedesktop.DBus.Error.AccessDenied"), std::string::npos) << said;
     }
@@ -152,4 +149,4 @@ TEST_F(BadInput, AnotherUsersRequestsAreRefused) {
 }
 
 }  // namespace
-}  // namespace reliability
+}  // namespace agent_harness
