@@ -1,8 +1,5 @@
-// Requests the service does not offer, from callers it does not admit, or
-// too large: each gets a D-Bus error, none reaches ping or paste, and the
+// Requests the service does not offer, or too large: each gets a D-Bus error, none reaches ping or paste, and the
 // agent keeps serving.
-
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -128,22 +125,6 @@ TEST_F(BadInput, OversizedRequestsAreRefusedAndLeaveNoMemoryBehind) {
     if (residentMemoryTellsLeaks) {
         EXPECT_LE(last.residentKiB - sized.residentKiB, 2 * 1024)
             << "resident memory grew from " << sized.residentKiB << " KiB to " << last.residentKiB << " KiB";
-    }
-    expectNothingReachedTheService();
-}
-
-TEST_F(BadInput, AnotherUsersRequestsAreRefused) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to call as another user";
-    for (const std::string method : {"Ping", "Paste"}) {
-        const std::string target = std::string(serviceInterface) + "." + method;
-        // nobody, on the test's bus, which admits other users.
-        Child caller({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "gdbus", "call",
-                      "--session", "--dest", serviceName, "--object-path", servicePath, "--method", target},
-                     {{"HOME", "/"}});
-        ASSERT_TRUE(caller.waitForEnd(20));
-        const std::string said = caller.log();
-        EXPECT_FALSE(caller.exitedWith(0)) << said;
-        EXPECT_NE(said.find("org.freedesktop.DBus.Error.AccessDenied"), std::string::npos) << said;
     }
     expectNothingReachedTheService();
 }
