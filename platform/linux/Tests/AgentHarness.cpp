@@ -57,14 +57,6 @@ void setBundleIdentifier(const std::string& infoPlist, const std::string& identi
     plist_free(root);
 }
 
-GDBusConnection* connect(const std::string& address, GError** error) {
-    return g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, error);
-}
-
 // A reply's Boolean, or the name of its error.
 void read(GDBusMessage* reply, Answer& answer) {
     if (g_dbus_message_get_message_type(reply) == G_DBUS_MESSAGE_TYPE_ERROR) {
@@ -298,26 +290,14 @@ bool waitUntilServing(GDBusConnection* bus, pid_t agent, const Notifications& no
 }
 
 Answer callOnce(const std::string& address, GDBusMessage* message) {
-    Answer answer;
-    GError* error = nullptr;
-    GDBusConnection* connection = connect(address, &error);
-    GDBusMessage* reply = connection == nullptr ? nullptr
-                                                : g_dbus_connection_send_message_with_reply_sync(
-                                                      connection, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE,
-                                                      60000, nullptr, nullptr, &error);
-    g_object_unref(message);
-    if (reply == nullptr) {
-        answer.error = error->message;
-        g_error_free(error);
-    } else {
-        read(reply, answer);
-        g_object_unref(reply);
+    Client client(address);
+    client.send(message);
+    if (!waitUntil([&] { return client.isAnswered(); }, 60)) {
+        Answer none;
+        none.error = "no answer within 60 s";
+        return none;
     }
-    if (connection != nullptr) {
-        g_dbus_connection_close_sync(connection, nullptr, nullptr);
-        g_object_unref(connection);
-    }
-    return answer;
+    return client.answers("the call").front();
 }
 
 Answer callOnce(const std::string& method, GVariant* arguments, const std::string& address) {
@@ -331,7 +311,11 @@ std::mutex Client::mutex_;
 
 Client::Client(const std::string& address) {
     GError* error = nullptr;
-    connection_ = connect(address, &error);
+    connection_ = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &error);
     if (connection_ == nullptr) {
         ADD_FAILURE() << "Cannot connect to " << address << ": " << error->message;
         g_error_free(error);
@@ -370,11 +354,16 @@ GDBusMessage* Client::watch(GDBusConnection*, GDBusMessage* message, gboolean in
 }
 
 void Client::send(Request request) {
-    GDBusMessage* message = g_dbus_message_new_method_call(serviceName, servicePath, serviceInterface,
-                                                           request == Request::ping ? "Ping" : "Paste");
+    send(g_dbus_message_new_method_call(serviceName, servicePath, serviceInterface,
+                                        request == Request::ping ? "Ping" : "Paste"),
+         request);
+}
+
+void Client::send(GDBusMessage* message, Request request) {
     guint32 serial = 0;
     GError* error = nullptr;
-    if (!g_dbus_connection_send_message(connection_, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, &serial,
+    if (connection_ != nullptr &&
+        !g_dbus_connection_send_message(connection_, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, &serial,
                                         &error)) {
         ADD_FAILURE() << "Cannot send: " << error->message;
         g_error_free(error);

@@ -168,6 +168,8 @@ public:
     Client& operator=(const Client&) = delete;
 
     void send(Request request);
+    // Any message; the client owns it from now on.
+    void send(GDBusMessage* message, Request request = Request::ping);
     int sent() const { return static_cast<int>(sent_.size()); }
     int answered() const;
     bool isAnswered() const { return answered() >= sent(); }

@@ -1,5 +1,5 @@
-// Requests the service does not offer, or too large: each gets a D-Bus error, none reaches ping or paste, and the
-// agent keeps serving.
+// Requests the service does not offer, or too large: each gets a D-Bus error, none reaches ping or paste, and
+// the agent keeps serving.
 
 #include <gtest/gtest.h>
 
