@@ -5,26 +5,21 @@
 
 #include <atspi/atspi-constants.h>
 #include <gio/gio.h>
-#include <signal.h>
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <optional>
 
-#include "LinuxTestSupport.h"
-#include "Processes.h"
+#include "AgentHarness.h"
 #include "desktop/Tests/DesktopTestSupport.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace agent_harness;
 using desktop_test::Program;
-using desktop_test::run;
 using desktop_test::runUntil;
 using desktop_test::windowIdOf;
 
-constexpr const char* serviceName = "_7RVD2LMQ5X.me.ombrel.quillory.autopaste";
 const std::string clip = "Clip from Quillory: Grüße, 42";
 
 // A dialog of another process as it is on screen, read through the
@@ -199,79 +194,45 @@ protected:
         g_setenv("NO_AT_BRIDGE", "1", TRUE);
         bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
         ASSERT_NE(bus, nullptr);
-        app = std::string(g_getenv("HOME")) + "/Applications/Quillory Helper.app";
-        executable = app + "/Contents/MacOS/Quillory Helper";
-        fs::create_directories(fs::path(app).parent_path());
-        // All of the bundle, the alert module in Contents/Frameworks included.
-        fs::copy(QUILLORY_BUNDLE_DIR, app, fs::copy_options::recursive);
-        // Set-ups stop every agent of their bundle identifier that this user
-        // runs, in any session: one of its own keeps others' out of reach.
-        linux_test::setBundleIdentifier(app + "/Contents/Info.plist", bundleIdentifier);
+        helper = std::make_unique<InstalledHelper>();
     }
 
     void TearDown() override {
-        for (const pid_t pid : platform::linux_platform::processesOfBundle(bundleIdentifier)) end(pid);
+        helper.reset();
         // So does the accessibility bus that its dialog started: the
         // registry on it, then the launcher, which ends the bus itself.
-        if (auto launcher = ownerOf("org.a11y.Bus")) {
-            if (auto registry = Accessibility(bus).registryProcess()) end(*registry);
-            end(*launcher);
+        if (auto launcher = ownerOf(bus, "org.a11y.Bus")) {
+            if (auto registry = Accessibility(bus).registryProcess()) endProcess(*registry);
+            endProcess(*launcher);
         }
         if (bus != nullptr) g_object_unref(bus);
     }
 
-    // Ends a process that the bus started, not this test: asks first.
-    static void end(pid_t pid) {
-        linux_test::Watched process(pid);
-        ::kill(pid, SIGTERM);
-        if (runUntil([&] { return process.hasEnded(); }, 10)) return;
-        ADD_FAILURE() << "pid " << pid << " did not end on SIGTERM";
-        ::kill(pid, SIGKILL);
-        runUntil([&] { return process.hasEnded(); });
-    }
-
-    // The process that owns a name on the session bus.
-    std::optional<pid_t> ownerOf(const char* name) {
-        GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                      "org.freedesktop.DBus", "GetConnectionUnixProcessID",
-                                                      g_variant_new("(s)", name), G_VARIANT_TYPE("(u)"),
-                                                      G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-        if (reply == nullptr) return std::nullopt;
-        guint32 pid = 0;
-        g_variant_get(reply, "(u)", &pid);
-        g_variant_unref(reply);
-        return static_cast<pid_t>(pid);
-    }
-
     // The user opens the helper from $HOME/Applications.
-    int open() { return run({executable}); }
+    bool open() {
+        const auto opened = helper->open();
+        return opened->waitForEnd(30) && opened->exitedWith(0);
+    }
 
     // The first opening: the set-up registers the agent and the bus starts
     // it. Its process, once it has announced itself.
     pid_t startAgent() {
-        Program watch({QUILLORY_HELPER_CLIENT, "watch", "--count", "1", "--timeout", "30"});
-        EXPECT_TRUE(watch.waitForLine("watching"));
-        EXPECT_EQ(open(), 0);
-        EXPECT_TRUE(watch.waitForLine("didStart", 0, 30)) << "no agent started";
-        return ownerOf(serviceName).value_or(0);
-    }
-
-    // The main app's request ("ping" or "paste"); the client's line with the reply.
-    static std::string request(const char* method) {
-        Program client({QUILLORY_HELPER_CLIENT, method, "--timeout", "20"});
-        return client.waitForLine("", 0, 30).value_or("no reply");
+        Notifications notifications(bus);
+        EXPECT_TRUE(open());
+        EXPECT_TRUE(runUntil([&] { return notifications.count("didStart") == 1; }, 30)) << "no agent started";
+        return ownerOf(bus).value_or(0);
     }
 
     // The user switches to a window; returns once the window manager has.
     static void switchTo(const std::string& window) {
-        ASSERT_EQ(run({"xdotool", "windowactivate", "--sync", window}), 0);
+        ASSERT_EQ(desktop_test::run({"xdotool", "windowactivate", "--sync", window}), 0);
     }
 
     // Opens the helper again while its agent runs: the dialog it shows, read
     // once it has the keyboard, answered with a real press of Return.
     std::optional<ShownAlert> reopenAndPressReturn(pid_t agent) {
         Accessibility accessibility(bus);
-        EXPECT_EQ(open(), 0) << "the opened process hands the reopen to the agent and ends";
+        EXPECT_TRUE(open()) << "the opened process hands the reopen to the agent and ends";
         std::optional<ShownAlert> shown;
         const bool inFront = runUntil([&] {
             shown = accessibility.alertOf(agent);
@@ -282,61 +243,45 @@ protected:
             return shown;
         }
         // Through XTest, as a keyboard does; GTK ignores events sent to a window.
-        EXPECT_EQ(run({"xdotool", "key", "Return"}), 0);
+        EXPECT_EQ(desktop_test::run({"xdotool", "key", "Return"}), 0);
         EXPECT_TRUE(runUntil([&] { return !accessibility.alertOf(agent); })) << "Return left the dialog up";
         return shown;
     }
 
     desktop_test::WindowManager windowManager;
-    const std::string bundleIdentifier =
-        "me.ombrel.quillory.autopastehelper.test" + std::to_string(::getpid());
     GDBusConnection* bus = nullptr;
-    std::string app;
-    std::string executable;
+    std::unique_ptr<InstalledHelper> helper;
 };
 
 }  // namespace
 
-TEST_F(HelperOnTheDesktop, PastesIntoTheWindowInFront) {
-    Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", clip});
-    ASSERT_TRUE(mainApp.waitForLine("clip"));
-    Program target({QUILLORY_PASTE_TARGET});
-    auto targetWindow = target.waitForLine("window 0 ");
-    ASSERT_TRUE(targetWindow);
-    switchTo(windowIdOf(*targetWindow));
-    ASSERT_TRUE(target.waitForLine("focus 0"));
-    ASSERT_NE(startAgent(), 0);
-
-    const std::size_t mark = target.lines().size();
-    EXPECT_EQ(request("paste"), "Paste() -> true");
-    EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
-    EXPECT_EQ(target.waitForLine("text 0 ", mark), "text 0 " + clip);
-}
-
-TEST_F(HelperOnTheDesktop, BringsBackTheWindowTheUserWorkedInWhenTheMainAppIsInFront) {
-    // The user works in a window while the agent starts: that is where the
-    // next paste goes.
-    Program target({QUILLORY_PASTE_TARGET});
-    auto targetWindow = target.waitForLine("window 0 ");
-    ASSERT_TRUE(targetWindow);
-    switchTo(windowIdOf(*targetWindow));
-    ASSERT_TRUE(target.waitForLine("focus 0"));
-    ASSERT_NE(startAgent(), 0);
-
-    // Then picks a clip in the main app, which is in front when it asks.
+TEST_F(HelperOnTheDesktop, PastesIntoTheWindowInFrontAndBringsItBackWhenTheMainAppIsInFront) {
     Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", clip});
     auto mainAppWindow = mainApp.waitForLine("window ");
     ASSERT_TRUE(mainAppWindow && mainApp.waitForLine("clip"));
-    switchTo(windowIdOf(*mainAppWindow));
+    // The user works in a window while the agent starts.
+    Program target({QUILLORY_PASTE_TARGET});
+    auto targetWindow = target.waitForLine("window 0 ");
+    ASSERT_TRUE(targetWindow);
+    switchTo(windowIdOf(*targetWindow));
+    ASSERT_TRUE(target.waitForLine("focus 0"));
+    ASSERT_NE(startAgent(), 0);
 
-    const std::size_t mark = target.lines().size();
-    EXPECT_EQ(request("paste"), "Paste() -> true");
+    std::size_t mark = target.lines().size();
+    EXPECT_EQ(callOnce("Paste").value, true);
+    EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
+    EXPECT_EQ(target.waitForLine("text 0 ", mark), "text 0 " + clip);
+
+    // Then picks a clip in the main app, which is in front when it asks:
+    // the window the user worked in comes back and gets the paste.
+    switchTo(windowIdOf(*mainAppWindow));
+    mark = target.lines().size();
+    EXPECT_EQ(callOnce("Paste").value, true);
     EXPECT_TRUE(target.waitForLine("focus 0", mark)) << "the window was not brought back";
     // A keystroke goes to the one window with the keyboard: this one, not the main app.
     EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
-    EXPECT_EQ(target.waitForLine("text 0 ", mark), "text 0 " + clip);
+    EXPECT_TRUE(target.waitForLine("text 0 ", mark).value_or("").ends_with(clip));
 }
-
 TEST_F(HelperOnTheDesktop, OpeningItAgainShowsThatItIsOnUntilTheUserPressesReturn) {
     const pid_t agent = startAgent();
     ASSERT_NE(agent, 0);
@@ -352,12 +297,12 @@ TEST_F(HelperOnTheDesktop, OpeningItAgainShowsThatItIsOnUntilTheUserPressesRetur
     EXPECT_EQ(shown->buttons, (std::vector<std::string>{"Open Login Items", "OK"}));
     // Drawn by the installed bundle's own alert module, not the build's.
     EXPECT_NE(linux_test::readText("/proc/" + std::to_string(agent) + "/maps")
-                  .find(app + "/Contents/Frameworks/QuilloryGtkAlerts.so"),
+                  .find(helper->bundle() + "/Contents/Frameworks/QuilloryGtkAlerts.so"),
               std::string::npos);
 
     // The agent goes on serving, the same process.
-    EXPECT_EQ(request("ping"), "Ping() -> true");
-    EXPECT_EQ(ownerOf(serviceName), agent);
+    EXPECT_EQ(callOnce("Ping").value, true);
+    EXPECT_EQ(ownerOf(bus), agent);
     // And says it again at the next opening.
     EXPECT_TRUE(reopenAndPressReturn(agent));
 }
@@ -379,5 +324,5 @@ TEST_F(HelperOnTheDesktop, AGermanSessionSeesTheDialogInGerman) {
             "Um Auto-Paste auszuschalten, verwende den Schalter „Auto-Paste“ in Quillory → Einstellungen → "
             "Allgemein."}));
     EXPECT_EQ(shown->buttons, (std::vector<std::string>{"Anmeldeobjekte öffnen", "OK"}));
-    EXPECT_EQ(request("ping"), "Ping() -> true");
+    EXPECT_EQ(callOnce("Ping").value, true);
 }

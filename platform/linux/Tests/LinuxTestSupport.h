@@ -2,7 +2,6 @@
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
-#include <plist/plist.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -22,8 +21,7 @@ namespace linux_test {
 inline bool waitUntil(const std::function<bool()>& condition, double seconds = 10) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     GSource* tick = g_timeout_source_new(5);
-    g_source_set_callback(
-        tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
+    g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
     g_source_attach(tick, nullptr);
     bool held = condition();
     while (!held && std::chrono::steady_clock::now() < deadline) {
@@ -87,21 +85,6 @@ inline std::string infoPlist(const std::string& identifier, const std::string& e
            "<key>CFBundleIdentifier</key><string>" +
            identifier + "</string><key>CFBundleExecutable</key><string>" + executable +
            "</string><key>CFBundleName</key><string>Test Helper</string></dict></plist>\n";
-}
-
-// Gives the bundle whose Info.plist this is another identifier.
-inline void setBundleIdentifier(const std::string& infoPlist, const std::string& identifier) {
-    const std::string xml = readText(infoPlist);
-    plist_t root = nullptr;
-    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
-    ASSERT_NE(root, nullptr);
-    plist_dict_set_item(root, "CFBundleIdentifier", plist_new_string(identifier.c_str()));
-    char* out = nullptr;
-    uint32_t length = 0;
-    plist_to_xml(root, &out, &length);
-    writeText(infoPlist, std::string(out, length));
-    plist_to_xml_free(out);
-    plist_free(root);
 }
 
 // A process that can be watched for its end without being its parent.

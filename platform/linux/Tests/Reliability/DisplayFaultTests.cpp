@@ -6,60 +6,31 @@
 
 #include <chrono>
 
-#include "ReliabilitySupport.h"
+#include "AgentHarness.h"
 
-namespace reliability {
+namespace agent_harness {
 namespace {
 
-class DisplayFaults : public testing::Test {
+class DisplayFaults : public ServingAgentTest {
 protected:
     void SetUp() override {
-        display = std::make_unique<PrivateDisplay>();
-        bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        ASSERT_NE(bus, nullptr);
-        helper = std::make_unique<InstalledHelper>();
-        notifications = std::make_unique<Notifications>(bus);
-        agent = std::make_unique<Agent>(*helper,
-                                        std::map<std::string, std::string>{{"DISPLAY", display->name()}});
-        ASSERT_TRUE(waitUntilServing(bus, *agent, *notifications));
+        agentEnvironment = {{"DISPLAY", display.address()}};
+        ServingAgentTest::SetUp();
     }
 
-    void TearDown() override {
-        agent.reset();
-        notifications.reset();
-        helper.reset();
-        if (bus != nullptr) g_object_unref(bus);
-        display.reset();
-    }
-
-    std::unique_ptr<PrivateDisplay> display;
-    GDBusConnection* bus = nullptr;
-    std::unique_ptr<InstalledHelper> helper;
-    std::unique_ptr<Notifications> notifications;
-    std::unique_ptr<Agent> agent;
+    PrivateServer display{PrivateServer::Kind::display};
 };
 
 TEST_F(DisplayFaults, KillingTheDisplayWhileServingLeavesPingsTrueAndPastesFalse) {
     // With the display, a paste posts its keystroke: true.
-    EXPECT_EQ(callOnce(sessionBusAddress(), "Paste").value, true);
+    EXPECT_EQ(callOnce("Paste").value, true);
 
     // Ten clients, every other request a paste; the display goes meanwhile.
     auto clients = makeClients(10);
-    const auto pump = [&](int total) {
-        for (auto& client : clients) {
-            while (client->sent() < total && client->sent() - client->answered() < 2) {
-                client->send(client->sent() % 2 == 1 ? Request::paste : Request::ping);
-            }
-        }
-        for (const auto& client : clients) {
-            if (client->answered() < total) return false;
-        }
-        return true;
-    };
-    ASSERT_TRUE(waitUntil([&] { return pump(6); }, 60));
-    display->server().signal(SIGKILL);
-    ASSERT_TRUE(display->server().waitForEnd(10));
-    ASSERT_TRUE(waitUntil([&] { return pump(40); }, 60)) << "not every request was answered";
+    ASSERT_TRUE(drive(clients, 6, 2, 2, 60));
+    display.process().signal(SIGKILL);
+    ASSERT_TRUE(display.process().waitForEnd(10));
+    ASSERT_TRUE(drive(clients, 40, 2, 2, 60)) << "not every request was answered";
 
     for (std::size_t i = 0; i < clients.size(); ++i) {
         const std::string name = "client " + std::to_string(i);
@@ -87,8 +58,8 @@ TEST_F(DisplayFaults, KillingTheDisplayWhileServingLeavesPingsTrueAndPastesFalse
     const double cpuBefore = agent->usage().cpuSeconds;
     const auto before = std::chrono::steady_clock::now();
     for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(callOnce(sessionBusAddress(), "Ping").value, true);
-        EXPECT_EQ(callOnce(sessionBusAddress(), "Paste").value, false);
+        EXPECT_EQ(callOnce("Ping").value, true);
+        EXPECT_EQ(callOnce("Paste").value, false);
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
     const double cpu = agent->usage().cpuSeconds - cpuBefore;
@@ -97,4 +68,4 @@ TEST_F(DisplayFaults, KillingTheDisplayWhileServingLeavesPingsTrueAndPastesFalse
 }
 
 }  // namespace
-}  // namespace reliability
+}  // namespace agent_harness

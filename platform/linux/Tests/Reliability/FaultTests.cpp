@@ -9,9 +9,9 @@
 
 #include <filesystem>
 
-#include "ReliabilitySupport.h"
+#include "AgentHarness.h"
 
-namespace reliability {
+namespace agent_harness {
 namespace {
 
 namespace fs = std::filesystem;
@@ -22,14 +22,13 @@ std::string ownExecutable() { return fs::read_symlink("/proc/self/exe").string()
 
 TEST_F(Faults, ClientsThatLeaveBeforeTheirPastesAreAnsweredCostNothing) {
     // The first connection makes what the agent keeps for good.
-    EXPECT_EQ(callOnce(sessionBusAddress(), "Paste").value, false);
+    EXPECT_EQ(callOnce("Paste").value, false);
     const Usage rest = agent->usage();
 
     std::vector<std::unique_ptr<Child>> leavers;
     for (int i = 0; i < 10; ++i)
         leavers.push_back(
-            std::make_unique<Child>(std::vector<std::string>{ownExecutable(), "--exiting-client", "3"},
-                                    std::map<std::string, std::string>{}));
+            std::make_unique<Child>(std::vector<std::string>{ownExecutable(), "--exiting-client", "3"}));
     for (auto& leaver : leavers) {
         ASSERT_TRUE(leaver->waitForEnd(20));
         EXPECT_TRUE(leaver->exitedWith(0)) << leaver->describeEnd();
@@ -53,18 +52,16 @@ TEST_F(Faults, ClientsThatLeaveBeforeTheirPastesAreAnsweredCostNothing) {
     })) << "threads "
         << now.threads << " (" << rest.threads << "), descriptors " << now.descriptors << " ("
         << rest.descriptors << ")";
-    EXPECT_EQ(callOnce(sessionBusAddress(), "Ping").value, true);
+    EXPECT_EQ(callOnce("Ping").value, true);
 }
 
 TEST_F(Faults, RemovingTheBundleUnderLoadUninstallsOnceAndEnds) {
     // Registered, as a set-up leaves it; this agent already runs.
-    {
-        SetUpProcess setUp(*helper, {{"QUILLORY_NEW_INSTANCE", "1"}});
-        ASSERT_TRUE(setUp.waitForEnd(30));
-        ASSERT_TRUE(setUp.exitedWith(0)) << setUp.describeEnd() << "\n" << setUp.log();
-    }
+    const auto setUp = helper->open({{"QUILLORY_NEW_INSTANCE", "1"}});
+    ASSERT_TRUE(setUp->waitForEnd(30));
+    ASSERT_TRUE(setUp->exitedWith(0)) << setUp->describeEnd();
     ASSERT_TRUE(helper->isRegistered());
-    EXPECT_EQ(serviceOwner(bus), agent->pid());
+    EXPECT_EQ(ownerOf(bus), agent->pid());
 
     // Twenty clients ping, four requests in flight each, until one answer
     // says false or fails.
@@ -74,7 +71,8 @@ TEST_F(Faults, RemovingTheBundleUnderLoadUninstallsOnceAndEnds) {
         for (std::size_t i = 0; i < clients.size(); ++i) {
             auto& client = *clients[i];
             if (!stopped[i]) {
-                for (const auto& answer : client.received()) stopped[i] = stopped[i] || answer.value != true;
+                for (const auto& answer : client.answers("", false))
+                    stopped[i] = stopped[i] || answer.value != true;
             }
             while (!stopped[i] && client.sent() - client.answered() < 4) client.send(Request::ping);
         }
@@ -99,11 +97,7 @@ TEST_F(Faults, RemovingTheBundleUnderLoadUninstallsOnceAndEnds) {
     EXPECT_TRUE(agent->exitedWith(0)) << agent->describeEnd();
     // Everything sent got its one answer: true, then false, then errors
     // once the agent has gone.
-    EXPECT_TRUE(waitUntil([&] {
-        for (const auto& client : clients)
-            if (client->answered() < client->sent()) return false;
-        return true;
-    }));
+    EXPECT_TRUE(waitUntil([&] { return allAnswered(clients); }));
     int falses = 0;
     for (std::size_t i = 0; i < clients.size(); ++i) {
         const std::string name = "client " + std::to_string(i);
@@ -120,7 +114,7 @@ TEST_F(Faults, RemovingTheBundleUnderLoadUninstallsOnceAndEnds) {
 
     // willStop once at the uninstall and once at the termination; every
     // signal of the agent has arrived once the bus answers after its end.
-    EXPECT_EQ(serviceOwner(bus), std::nullopt);
+    EXPECT_EQ(ownerOf(bus), std::nullopt);
     EXPECT_EQ(notifications->countAfterRoundTrip("willStop"), 2);
     if (logsToStandardError()) {
         EXPECT_EQ(agent->count("This copy is no longer installed; unregistering the agent."), 1)
@@ -132,7 +126,7 @@ TEST_F(Faults, RemovingTheBundleUnderLoadUninstallsOnceAndEnds) {
 
 TEST_F(Faults, WhenTheSessionBusDiesTheAgentEndsWithoutSpinning) {
     // An agent of a bus of its own, with clients at work on it.
-    PrivateBus privateBus;
+    PrivateServer privateBus(PrivateServer::Kind::bus);
     GDBusConnection* watcher = g_dbus_connection_new_for_address_sync(
         privateBus.address().c_str(),
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
@@ -140,25 +134,25 @@ TEST_F(Faults, WhenTheSessionBusDiesTheAgentEndsWithoutSpinning) {
         nullptr, nullptr, nullptr);
     ASSERT_NE(watcher, nullptr);
     auto watched = std::make_unique<Notifications>(watcher);
-    Agent busAgent(*helper, {{"DBUS_SESSION_BUS_ADDRESS", privateBus.address()}});
-    ASSERT_TRUE(waitUntilServing(watcher, busAgent, *watched));
+    const auto busAgent = helper->startAgent({{"DBUS_SESSION_BUS_ADDRESS", privateBus.address()}});
+    ASSERT_TRUE(waitUntilServing(watcher, busAgent->pid(), *watched));
     auto clients = makeClients(5, privateBus.address());
     ASSERT_TRUE(drive(clients, 50, 4, 5, 30));
     for (auto& client : clients) {
         for (int i = 0; i < 4; ++i) client->send(Request::ping);
     }
 
-    const double cpuBefore = busAgent.usage().cpuSeconds;
-    privateBus.daemon().signal(SIGKILL);
+    const double cpuBefore = busAgent->usage().cpuSeconds;
+    privateBus.process().signal(SIGKILL);
     const auto killed = std::chrono::steady_clock::now();
-    EXPECT_TRUE(busAgent.waitForEnd(10))
-        << "the agent still runs, using " << busAgent.usage().cpuSeconds - cpuBefore << " s of CPU time";
+    EXPECT_TRUE(busAgent->waitForEnd(10))
+        << "the agent still runs, using " << busAgent->usage().cpuSeconds - cpuBefore << " s of CPU time";
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
     EXPECT_LT(seconds, 5.0);
-    EXPECT_TRUE(busAgent.exitedWith(0)) << busAgent.describeEnd();
-    EXPECT_LT(busAgent.cpuSeconds() - cpuBefore, 1.0);
+    EXPECT_TRUE(busAgent->exitedWith(0)) << busAgent->describeEnd();
+    EXPECT_LT(busAgent->cpuSeconds() - cpuBefore, 1.0);
     if (logsToStandardError()) {
-        EXPECT_EQ(busAgent.count("session bus"), 1) << busAgent.log();
+        EXPECT_EQ(busAgent->count("session bus"), 1) << busAgent->log();
     }
 
     clients.clear();
@@ -177,39 +171,35 @@ TEST_F(Faults, ATerminationSignalDuringPastesEndsTheAgent) {
     EXPECT_TRUE(agent->waitForEnd(5)) << "the agent did not end";
     EXPECT_TRUE(agent->killedBy(SIGTERM) || agent->exitedWith(0)) << agent->describeEnd();
     // The pastes under way got errors from the bus, each once.
-    EXPECT_TRUE(waitUntil([&] {
-        for (const auto& client : clients)
-            if (client->answered() < client->sent()) return false;
-        return true;
-    }));
+    EXPECT_TRUE(waitUntil([&] { return allAnswered(clients); }));
     for (std::size_t i = 0; i < clients.size(); ++i) checkAnswers(*clients[i], "client " + std::to_string(i));
     EXPECT_TRUE(helper->processes().empty());
 }
 
 // Both end (one may end the other: a set-up stops every other process of
 // its bundle), and one agent is registered and answers.
-void expectOneAgentAfter(const InstalledHelper& helper, GDBusConnection* bus, SetUpProcess& first,
-                         SetUpProcess& second) {
+void expectOneAgentAfter(const InstalledHelper& helper, GDBusConnection* bus,
+                         const Environment& environment) {
+    const auto first = helper.open(environment);
+    const auto second = helper.open(environment);
     // Reaped together: a set-up waits for the other to end, and an unreaped
     // process has not ended for it.
     EXPECT_TRUE(waitUntil(
         [&] {
-            const bool firstRuns = first.isRunning();
-            return !second.isRunning() && !firstRuns;
+            const bool firstRuns = first->isRunning();
+            return !second->isRunning() && !firstRuns;
         },
         30))
         << "a set-up did not end";
-    for (SetUpProcess* setUp : {&first, &second}) {
-        EXPECT_TRUE(setUp->exitedWith(0) || setUp->killedBy(SIGTERM)) << setUp->describeEnd() << "\n"
-                                                                      << setUp->log();
-    }
+    for (const auto* setUp : {first.get(), second.get()})
+        EXPECT_TRUE(setUp->exitedWith(0) || setUp->killedBy(SIGTERM)) << setUp->describeEnd();
     EXPECT_TRUE(helper.isRegistered());
     // The bus starts the agent if neither set-up's start survived.
-    EXPECT_EQ(callOnce(sessionBusAddress(), "Ping").value, true);
+    EXPECT_EQ(callOnce("Ping").value, true);
     std::vector<pid_t> running;
     EXPECT_TRUE(waitUntil([&] {
         running = helper.processes();
-        return running.size() == 1 && serviceOwner(bus) == running.front();
+        return running.size() == 1 && ownerOf(bus) == running.front();
     })) << running.size()
         << " processes of the helper run";
 }
@@ -217,20 +207,14 @@ void expectOneAgentAfter(const InstalledHelper& helper, GDBusConnection* bus, Se
 TEST_F(Faults, TwoSetUpsAtOnceBothEndAndLeaveOneAgent) {
     // The agent of this fixture is not registered: stop it for a clean start.
     agent->stop();
-    {
-        SetUpProcess first(*helper);
-        SetUpProcess second(*helper);
-        expectOneAgentAfter(*helper, bus, first, second);
-    }
+    expectOneAgentAfter(*helper, bus, {});
     // With the agent registered and running, as `open -n` does twice.
     for (int round = 0; round < 3; ++round) {
         const auto before = helper->processes();
-        SetUpProcess first(*helper, {{"QUILLORY_NEW_INSTANCE", "1"}});
-        SetUpProcess second(*helper, {{"QUILLORY_NEW_INSTANCE", "1"}});
-        expectOneAgentAfter(*helper, bus, first, second);
+        expectOneAgentAfter(*helper, bus, {{"QUILLORY_NEW_INSTANCE", "1"}});
         EXPECT_NE(helper->processes(), before) << "round " << round << ": the agent was not stopped";
     }
 }
 
 }  // namespace
-}  // namespace reliability
+}  // namespace agent_harness

@@ -12,9 +12,11 @@
 #include <fstream>
 #include <string>
 
-#include "ReliabilitySupport.h"
+#include "AgentHarness.h"
 
 namespace {
+
+using namespace agent_harness;
 
 // Once connected (one ping answered), sends `pastes` pastes and ends at
 // once, without waiting for their answers.
@@ -27,14 +29,14 @@ int exitingClient(int pastes) {
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, nullptr);
     if (connection == nullptr) return 2;
-    GVariant* reply = g_dbus_connection_call_sync(
-        connection, reliability::serviceName, reliability::servicePath, reliability::serviceInterface, "Ping",
-        nullptr, nullptr, G_DBUS_CALL_FLAGS_NONE, 30000, nullptr, nullptr);
+    GVariant* reply =
+        g_dbus_connection_call_sync(connection, serviceName, servicePath, serviceInterface, "Ping", nullptr,
+                                    nullptr, G_DBUS_CALL_FLAGS_NONE, 30000, nullptr, nullptr);
     if (reply == nullptr) return 3;
     g_variant_unref(reply);
     for (int i = 0; i < pastes; ++i) {
-        GDBusMessage* message = g_dbus_message_new_method_call(
-            reliability::serviceName, reliability::servicePath, reliability::serviceInterface, "Paste");
+        GDBusMessage* message =
+            g_dbus_message_new_method_call(serviceName, servicePath, serviceInterface, "Paste");
         g_dbus_connection_send_message(connection, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
         g_object_unref(message);
     }

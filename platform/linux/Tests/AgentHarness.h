@@ -1,10 +1,9 @@
 #pragma once
 
-// The real agent under load, bad input and faults: the bundle of the build
-// installed into the session's $HOME/Applications, processes this test
-// starts and reaps itself (so that their exit status and CPU time are
-// known), clients with connections of their own that see every answer, and
-// private buses and displays that a test may kill.
+// The real agent, driven as the user and the main app drive it: the bundle
+// of the build installed into the session's $HOME/Applications, processes
+// the test starts and reaps itself (exit status, CPU time, log), the
+// helper's notifications, and clients of its service that see every answer.
 
 #include <gio/gio.h>
 #include <sys/resource.h>
@@ -21,14 +20,14 @@
 
 #include "LinuxTestSupport.h"
 
-namespace reliability {
+namespace agent_harness {
 
 using linux_test::waitUntil;
+using Environment = std::map<std::string, std::string>;
 
 inline constexpr const char* serviceName = "_7RVD2LMQ5X.me.ombrel.quillory.autopaste";
 inline constexpr const char* servicePath = "/me/ombrel/quillory/autopaste";
 inline constexpr const char* serviceInterface = "me.ombrel.quillory.AutoPasteHelperXPC";
-inline constexpr const char* notificationInterface = "me.ombrel.quillory.helper";
 
 // A sanitizer holds freed memory back for a while (to catch uses after
 // free), so there the resident memory of a process says nothing of leaks.
@@ -37,6 +36,16 @@ inline constexpr bool residentMemoryTellsLeaks = false;
 #else
 inline constexpr bool residentMemoryTellsLeaks = true;
 #endif
+
+std::string sessionBusAddress();
+// Whether the helper's processes log to standard error (where the test
+// reads it) rather than to the journal.
+bool logsToStandardError();
+// The process that owns `name` on `bus`, if any.
+std::optional<pid_t> ownerOf(GDBusConnection* bus, const char* name = serviceName);
+
+// Ends a process that the bus started, not the test: asked first, it must.
+void endProcess(pid_t pid);
 
 // What the kernel says about a running process.
 struct Usage {
@@ -47,13 +56,13 @@ struct Usage {
 };
 std::optional<Usage> usageOf(pid_t pid);
 
-// A process started by the test and reaped by it.
+// A process started by the test and reaped by it; its standard output and
+// error go to a log file of its own, and a sanitizer report there fails
+// the test.
 class Child {
 public:
-    // Standard output and error go to `logPath`, or are inherited without one.
-    Child(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& environment,
-          const std::string& logPath = "");
-    virtual ~Child();
+    explicit Child(const std::vector<std::string>& arguments, const Environment& environment = {});
+    ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
@@ -61,10 +70,13 @@ public:
     // Reaps the process once it has ended.
     bool isRunning();
     // Runs the default main context meanwhile.
-    bool waitForEnd(double seconds);
+    bool waitForEnd(double seconds = 30);
     void signal(int number) const;
     // Kills it if it still runs, and reaps it.
     void stop();
+    std::string log() const;
+    int count(const std::string& text) const;  // in the log
+    Usage usage() const;
 
     // Once it has ended:
     bool exitedWith(int status) const;
@@ -73,6 +85,7 @@ public:
     std::string describeEnd() const;
 
 private:
+    std::string logPath_;
     pid_t pid_ = -1;
     std::optional<int> status_;
     rusage usage_{};
@@ -80,7 +93,9 @@ private:
 
 // The helper's bundle from the build, copied into $HOME/Applications with a
 // bundle identifier of its own: set-ups stop every process of their bundle
-// identifier, and other tests on this machine run the helper too.
+// identifier, and other tests on this machine run the helper too. Every
+// process of it ends with it, also those the bus started, and nothing of it
+// stays installed or registered.
 class InstalledHelper {
 public:
     InstalledHelper();
@@ -91,45 +106,18 @@ public:
     const std::string& bundle() const { return bundle_; }
     const std::string& executable() const { return executable_; }
     const std::string& bundleIdentifier() const { return bundleIdentifier_; }
-    // Every process that runs from this bundle now.
     std::vector<pid_t> processes() const;
     bool isRegistered() const;
+
+    // Opened the ordinary way: a set-up, or a reopen of the running agent.
+    std::unique_ptr<Child> open(const Environment& environment = {}) const;
+    // The agent, started as the login items start it: a process of its own.
+    std::unique_ptr<Child> startAgent(const Environment& environment = {}) const;
 
 private:
     std::string bundle_;
     std::string executable_;
     std::string bundleIdentifier_;
-};
-
-// The agent, started directly as the login items would start it, its log
-// in a file. A sanitizer report in that log fails the test.
-class Agent : public Child {
-public:
-    explicit Agent(const InstalledHelper& helper, const std::map<std::string, std::string>& environment = {});
-    ~Agent() override;
-
-    std::string log() const;
-    int count(const std::string& text) const;
-    Usage usage() const;
-
-private:
-    Agent(const InstalledHelper& helper, const std::map<std::string, std::string>& environment,
-          const std::string& logPath);
-    std::string logPath_;
-};
-
-// A set-up: the helper opened the ordinary way, its log in a file.
-class SetUpProcess : public Child {
-public:
-    explicit SetUpProcess(const InstalledHelper& helper,
-                          const std::map<std::string, std::string>& environment = {});
-    ~SetUpProcess() override;
-    std::string log() const;
-
-private:
-    SetUpProcess(const InstalledHelper& helper, const std::map<std::string, std::string>& environment,
-                 const std::string& logPath);
-    std::string logPath_;
 };
 
 // The helper's notifications heard on `bus`, counted by member.
@@ -150,14 +138,23 @@ private:
     std::map<std::string, int> heard_;
 };
 
-// The process that owns the service's name on `bus`, if any.
-std::optional<pid_t> serviceOwner(GDBusConnection* bus);
-
-// Waits until `agent` owns the service and has announced its start.
-bool waitUntilServing(GDBusConnection* bus, const Agent& agent, const Notifications& notifications,
-                      int starts = 1);
+// Waits until `agent` owns the service and `starts` starts were announced.
+bool waitUntilServing(GDBusConnection* bus, pid_t agent, const Notifications& notifications, int starts = 1);
 
 enum class Request { ping, paste };
+
+struct Answer {
+    Request request = Request::ping;
+    guint32 serial = 0;
+    std::optional<bool> value;
+    std::string error;  // the D-Bus error name
+};
+
+// A message sent on a connection of its own; waits for the answer.
+Answer callOnce(const std::string& address, GDBusMessage* message);
+// A request to the service, on a connection of its own.
+Answer callOnce(const std::string& method, GVariant* arguments = nullptr,
+                const std::string& address = sessionBusAddress());
 
 // One peer of the service with a connection of its own (its own unique
 // name). It sends requests without waiting for their answers, and sees
@@ -165,35 +162,22 @@ enum class Request { ping, paste };
 // that a second answer to one request would show.
 class Client {
 public:
-    explicit Client(const std::string& address);
+    explicit Client(const std::string& address = sessionBusAddress());
     ~Client();
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
     void send(Request request);
-    void close();
-
+    // Any message; the client owns it from now on.
+    void send(GDBusMessage* message, Request request = Request::ping);
     int sent() const { return static_cast<int>(sent_.size()); }
     int answered() const;
-
-    struct Answer {
-        Request request;
-        guint32 serial;
-        std::optional<bool> value;
-        std::string error;  // the D-Bus error name
-    };
-    // The answers so far, in the order they arrived.
-    std::vector<Answer> received() const;
-    // The answers, in the order they arrived, once each request has one.
-    // Failures (no answer, two answers, an answer to nothing) are test failures.
-    std::vector<Answer> answers(const std::string& name) const;
+    bool isAnswered() const { return answered() >= sent(); }
+    // The answers so far, in the order they arrived. With `checked`, answers
+    // to nothing and requests without exactly one answer fail the test.
+    std::vector<Answer> answers(const std::string& name, bool checked = true) const;
 
 private:
-    struct Arrival {
-        guint32 replySerial;
-        std::optional<bool> value;
-        std::string error;
-    };
     static GDBusMessage* watch(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer data);
 
     GDBusConnection* connection_ = nullptr;
@@ -204,71 +188,53 @@ private:
     // cannot see, so the client takes this lock once before, and the filter
     // takes it before it touches the client.
     static std::mutex mutex_;
-    std::vector<Arrival> arrivals_;  // written on GDBus's thread
+    std::vector<Answer> arrivals_;  // written on GDBus's thread; the reply serial in `serial`
 };
+
+using Clients = std::vector<std::unique_ptr<Client>>;
+Clients makeClients(int count, const std::string& address = sessionBusAddress());
+bool allAnswered(const Clients& clients);
 
 // Sends `total` requests on every client, `window` of them in flight at
 // most, every `pasteEvery`-th a paste; true once each has its answer.
-bool drive(std::vector<std::unique_ptr<Client>>& clients, int total, int window, int pasteEvery,
-           double seconds);
+bool drive(Clients& clients, int total, int window, int pasteEvery, double seconds);
 
 // Checks that every request of `client` got one answer, and that the
 // agent's answers of each kind came in the order of their requests. Pings
 // are answered at once on the connection's own queue, pastes after their
 // work on the main queue: a ping may overtake an earlier paste. (The errors
 // the bus sends for calls pending when the agent leaves come in no order.)
-std::vector<Client::Answer> checkAnswers(const Client& client, const std::string& name);
+std::vector<Answer> checkAnswers(const Client& client, const std::string& name);
 
-// A session bus of its own (the test's bus configuration), to be killed.
-class PrivateBus {
+// A server of the test's own that a test may kill: a session bus (the
+// test's bus configuration) or an X display (Xvfb).
+class PrivateServer {
 public:
-    PrivateBus();
-    ~PrivateBus();
+    enum class Kind { bus, display };
+    explicit PrivateServer(Kind kind);
+    ~PrivateServer();
+    // The bus's address, or the display's name.
     const std::string& address() const { return address_; }
-    Child& daemon() { return *daemon_; }
+    Child& process() { return *process_; }
 
 private:
-    std::unique_ptr<Child> daemon_;
+    std::string folder_;
     std::string address_;
+    std::unique_ptr<Child> process_;
 };
 
-// A display of its own (Xvfb), to be killed.
-class PrivateDisplay {
-public:
-    PrivateDisplay();
-    ~PrivateDisplay();
-    const std::string& name() const { return name_; }
-    Child& server() { return *server_; }
-
-private:
-    std::unique_ptr<Child> server_;
-    std::string name_;
-};
-
-// A message sent on a connection of its own; waits for the answer.
-Client::Answer callOnce(const std::string& address, GDBusMessage* message);
-// A request to the service, on a connection of its own.
-Client::Answer callOnce(const std::string& address, const std::string& method, GVariant* arguments = nullptr);
-
-// The address of the session bus of this test.
-std::string sessionBusAddress();
-
-// Whether the helper's processes write their log to standard error (where
-// the test reads it) rather than to the journal.
-bool logsToStandardError();
-
-// An agent of the installed helper, serving on the session bus of the test.
+// An agent of the installed helper, serving on the session bus of the test,
+// with `agentEnvironment` added to its environment.
 class ServingAgentTest : public testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
+    Environment agentEnvironment;
     GDBusConnection* bus = nullptr;
     std::unique_ptr<InstalledHelper> helper;
     std::unique_ptr<Notifications> notifications;
-    std::unique_ptr<Agent> agent;
+    std::unique_ptr<Child> agent;
 };
 
-std::vector<std::unique_ptr<Client>> makeClients(int count, const std::string& address = sessionBusAddress());
-
-}  // namespace reliability
+}  // namespace agent_harness

@@ -1,0 +1,501 @@
+#include "AgentHarness.h"
+
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <iostream>
+
+#include "LinuxLog.h"
+#include "LoginItems.h"
+#include "ProcessUsage.h"
+#include "Processes.h"
+
+namespace agent_harness {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* agentLoginItem = "me.ombrel.quillory.autopastehelper.agent";
+
+std::string temporaryPath(const std::string& name) {
+    static std::atomic<int> counter{0};
+    return std::string(g_get_tmp_dir()) + "/quillory-harness-" + std::to_string(::getpid()) + "-" +
+           std::to_string(counter++) + "-" + name;
+}
+
+int occurrences(const std::string& text, const std::string& part) {
+    int found = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++found;
+    return found;
+}
+
+std::string lastLines(const std::string& text, std::size_t count) {
+    std::size_t at = text.size();
+    for (std::size_t lines = 0; at > 0 && lines <= count; --at) {
+        if (text[at - 1] == '\n') ++lines;
+    }
+    return text.substr(at);
+}
+
+void setBundleIdentifier(const std::string& infoPlist, const std::string& identifier) {
+    const std::string xml = linux_test::readText(infoPlist);
+    plist_t root = nullptr;
+    plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &root);
+    ASSERT_NE(root, nullptr) << infoPlist;
+    plist_dict_set_item(root, "CFBundleIdentifier", plist_new_string(identifier.c_str()));
+    char* out = nullptr;
+    uint32_t length = 0;
+    plist_to_xml(root, &out, &length);
+    linux_test::writeText(infoPlist, std::string(out, length));
+    plist_to_xml_free(out);
+    plist_free(root);
+}
+
+// A reply's Boolean, or the name of its error.
+void read(GDBusMessage* reply, Answer& answer) {
+    if (g_dbus_message_get_message_type(reply) == G_DBUS_MESSAGE_TYPE_ERROR) {
+        const char* name = g_dbus_message_get_error_name(reply);
+        answer.error = name != nullptr ? name : "(unnamed)";
+    } else if (GVariant* body = g_dbus_message_get_body(reply);
+               body != nullptr && g_variant_is_of_type(body, G_VARIANT_TYPE("(b)"))) {
+        gboolean value = FALSE;
+        g_variant_get(body, "(b)", &value);
+        answer.value = value != FALSE;
+    } else {
+        answer.error = "(unexpected reply body)";
+    }
+}
+
+}  // namespace
+
+std::string sessionBusAddress() {
+    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    return address != nullptr ? address : "";
+}
+
+bool logsToStandardError() {
+    using platform::linux_platform::LinuxLog;
+    return LinuxLog::available() == LinuxLog::Destination::stream;
+}
+
+std::optional<pid_t> ownerOf(GDBusConnection* bus, const char* name) {
+    GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                  "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                                  g_variant_new("(s)", name), G_VARIANT_TYPE("(u)"),
+                                                  G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    if (reply == nullptr) return std::nullopt;
+    guint32 pid = 0;
+    g_variant_get(reply, "(u)", &pid);
+    g_variant_unref(reply);
+    return static_cast<pid_t>(pid);
+}
+
+void endProcess(pid_t pid) {
+    linux_test::Watched process(pid);
+    ::kill(pid, SIGTERM);
+    if (waitUntil([&] { return process.hasEnded(); }, 10)) return;
+    ADD_FAILURE() << "pid " << pid << " did not end on SIGTERM";
+    ::kill(pid, SIGKILL);
+    waitUntil([&] { return process.hasEnded(); });
+}
+
+std::optional<Usage> usageOf(pid_t pid) {
+    const auto usage = quillory_bench::usageOf(pid);
+    if (!usage) return std::nullopt;
+    Usage result{0, usage->rssKb, static_cast<int>(usage->switchesByThread.size()),
+                 static_cast<double>(usage->cpuTicks) / static_cast<double>(::sysconf(_SC_CLK_TCK))};
+    std::error_code error;
+    for (auto entry = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
+         !error && entry != fs::directory_iterator(); entry.increment(error)) {
+        ++result.descriptors;
+    }
+    return result;
+}
+
+Child::Child(const std::vector<std::string>& arguments, const Environment& environment)
+    : logPath_(temporaryPath(fs::path(arguments.front()).filename().string() + ".log")) {
+    gchar** envp = g_get_environ();
+    for (const auto& [name, value] : environment)
+        envp = g_environ_setenv(envp, name.c_str(), value.c_str(), TRUE);
+    std::vector<const char*> argv;
+    for (const auto& argument : arguments) argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    const int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
+    GError* error = nullptr;
+    GPid pid = -1;
+    const bool spawned =
+        g_spawn_async_with_fds(nullptr, const_cast<gchar**>(argv.data()), envp,
+                               static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH),
+                               nullptr, nullptr, &pid, -1, log, log, &error);
+    ::close(log);
+    g_strfreev(envp);
+    if (!spawned) {
+        ADD_FAILURE() << "Cannot start " << arguments.front() << ": " << error->message;
+        g_error_free(error);
+        return;
+    }
+    pid_ = pid;
+}
+
+Child::~Child() {
+    stop();
+    const std::string text = log();
+    for (const char* report :
+         {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer", "runtime error:"}) {
+        if (text.find(report) != std::string::npos) {
+            ADD_FAILURE() << "Sanitizer report in the log of pid " << pid_ << ":\n" << text;
+            break;
+        }
+    }
+    if (testing::Test::HasFailure()) std::cerr << "pid " << pid_ << " wrote:\n" << lastLines(text, 40);
+    std::error_code ignored;
+    fs::remove(logPath_, ignored);
+}
+
+bool Child::isRunning() {
+    if (pid_ <= 0 || status_) return false;
+    int status = 0;
+    if (::wait4(pid_, &status, WNOHANG, &usage_) != pid_) return true;
+    status_ = status;
+    return false;
+}
+
+bool Child::waitForEnd(double seconds) {
+    return waitUntil([&] { return !isRunning(); }, seconds);
+}
+
+void Child::signal(int number) const {
+    if (pid_ > 0 && !status_) ::kill(pid_, number);
+}
+
+void Child::stop() {
+    if (!isRunning()) return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    if (::wait4(pid_, &status, 0, &usage_) == pid_) status_ = status;
+}
+
+std::string Child::log() const { return linux_test::readText(logPath_); }
+
+int Child::count(const std::string& text) const { return occurrences(log(), text); }
+
+Usage Child::usage() const {
+    auto usage = usageOf(pid_);
+    EXPECT_TRUE(usage) << "pid " << pid_ << " has ended: " << lastLines(log(), 20);
+    return usage.value_or(Usage{});
+}
+
+bool Child::exitedWith(int status) const {
+    return status_ && WIFEXITED(*status_) && WEXITSTATUS(*status_) == status;
+}
+
+bool Child::killedBy(int number) const {
+    return status_ && WIFSIGNALED(*status_) && WTERMSIG(*status_) == number;
+}
+
+double Child::cpuSeconds() const {
+    return static_cast<double>(usage_.ru_utime.tv_sec + usage_.ru_stime.tv_sec) +
+           static_cast<double>(usage_.ru_utime.tv_usec + usage_.ru_stime.tv_usec) / 1e6;
+}
+
+std::string Child::describeEnd() const {
+    if (!status_) return "still running";
+    if (WIFEXITED(*status_)) return "exited with status " + std::to_string(WEXITSTATUS(*status_));
+    if (WIFSIGNALED(*status_)) return std::string("killed by ") + ::strsignal(WTERMSIG(*status_));
+    return "ended";
+}
+
+InstalledHelper::InstalledHelper()
+    : bundle_(std::string(g_getenv("HOME")) + "/Applications/Quillory Helper.app"),
+      executable_(bundle_ + "/Contents/MacOS/Quillory Helper"),
+      bundleIdentifier_("me.ombrel.quillory.autopastehelper.test" + std::to_string(::getpid())) {
+    fs::create_directories(fs::path(bundle_).parent_path());
+    fs::remove_all(bundle_);
+    // All of the bundle, the alert module in Contents/Frameworks included.
+    fs::copy(QUILLORY_BUNDLE_DIR, bundle_, fs::copy_options::recursive);
+    setBundleIdentifier(bundle_ + "/Contents/Info.plist", bundleIdentifier_);
+}
+
+InstalledHelper::~InstalledHelper() {
+    for (const pid_t pid : processes()) endProcess(pid);
+    std::error_code ignored;
+    fs::remove_all(bundle_, ignored);
+    fs::remove(platform::linux_platform::activationFilePath(serviceName), ignored);
+    fs::remove(platform::linux_platform::autostartFilePath(agentLoginItem), ignored);
+}
+
+std::vector<pid_t> InstalledHelper::processes() const {
+    return platform::linux_platform::processesOfBundle(bundleIdentifier_);
+}
+
+bool InstalledHelper::isRegistered() const {
+    return fs::exists(platform::linux_platform::activationFilePath(serviceName)) &&
+           fs::exists(platform::linux_platform::autostartFilePath(agentLoginItem));
+}
+
+std::unique_ptr<Child> InstalledHelper::open(const Environment& environment) const {
+    return std::make_unique<Child>(std::vector<std::string>{executable_}, environment);
+}
+
+std::unique_ptr<Child> InstalledHelper::startAgent(const Environment& environment) const {
+    Environment agent{{"KVX_AUTOPASTE_AGENT", "1"}, {"QUILLORY_NEW_INSTANCE", "1"}};
+    agent.insert(environment.begin(), environment.end());
+    return open(agent);
+}
+
+Notifications::Notifications(GDBusConnection* bus) : bus_(bus) {
+    subscription_ = g_dbus_connection_signal_subscribe(
+        bus_, nullptr, "me.ombrel.quillory.helper", nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* member, GVariant*,
+           gpointer data) { ++static_cast<Notifications*>(data)->heard_[member]; },
+        this, nullptr);
+    // A round trip: the bus has the match rule once it answers.
+    countAfterRoundTrip("");
+}
+
+Notifications::~Notifications() { g_dbus_connection_signal_unsubscribe(bus_, subscription_); }
+
+int Notifications::count(const std::string& member) const {
+    const auto found = heard_.find(member);
+    return found == heard_.end() ? 0 : found->second;
+}
+
+int Notifications::countAfterRoundTrip(const std::string& member) const {
+    // GDBus hands signals and replies to this thread in the order they came.
+    bool answered = false;
+    g_dbus_connection_call(
+        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", nullptr,
+        nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+            if (reply != nullptr) g_variant_unref(reply);
+            *static_cast<bool*>(data) = true;
+        },
+        &answered);
+    EXPECT_TRUE(waitUntil([&] { return answered; }));
+    return count(member);
+}
+
+bool waitUntilServing(GDBusConnection* bus, pid_t agent, const Notifications& notifications, int starts) {
+    const bool serving =
+        waitUntil([&] { return notifications.count("didStart") >= starts && ownerOf(bus) == agent; }, 30);
+    EXPECT_TRUE(serving) << "pid " << agent << " did not start serving";
+    return serving;
+}
+
+Answer callOnce(const std::string& address, GDBusMessage* message) {
+    Client client(address);
+    client.send(message);
+    if (!waitUntil([&] { return client.isAnswered(); }, 60)) {
+        Answer none;
+        none.error = "no answer within 60 s";
+        return none;
+    }
+    return client.answers("the call").front();
+}
+
+Answer callOnce(const std::string& method, GVariant* arguments, const std::string& address) {
+    GDBusMessage* message =
+        g_dbus_message_new_method_call(serviceName, servicePath, serviceInterface, method.c_str());
+    if (arguments != nullptr) g_dbus_message_set_body(message, arguments);
+    return callOnce(address, message);
+}
+
+std::mutex Client::mutex_;
+
+Client::Client(const std::string& address) {
+    GError* error = nullptr;
+    connection_ = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, &error);
+    if (connection_ == nullptr) {
+        ADD_FAILURE() << "Cannot connect to " << address << ": " << error->message;
+        g_error_free(error);
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+    }
+    filter_ = g_dbus_connection_add_filter(connection_, &Client::watch, this, nullptr);
+}
+
+Client::~Client() {
+    if (connection_ == nullptr) return;
+    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+    // Closed, the connection reads nothing more: the filter has run its last.
+    g_dbus_connection_remove_filter(connection_, filter_);
+    g_object_unref(connection_);
+    std::lock_guard lock(mutex_);
+}
+
+GDBusMessage* Client::watch(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer data) {
+    const auto type = g_dbus_message_get_message_type(message);
+    if (!incoming || (type != G_DBUS_MESSAGE_TYPE_METHOD_RETURN && type != G_DBUS_MESSAGE_TYPE_ERROR))
+        return message;
+    Answer arrival;
+    arrival.serial = g_dbus_message_get_reply_serial(message);
+    read(message, arrival);
+    auto* self = static_cast<Client*>(data);
+    {
+        std::lock_guard lock(self->mutex_);
+        self->arrivals_.push_back(std::move(arrival));
+    }
+    g_main_context_wakeup(nullptr);
+    g_object_unref(message);
+    return nullptr;
+}
+
+void Client::send(Request request) {
+    send(g_dbus_message_new_method_call(serviceName, servicePath, serviceInterface,
+                                        request == Request::ping ? "Ping" : "Paste"),
+         request);
+}
+
+void Client::send(GDBusMessage* message, Request request) {
+    guint32 serial = 0;
+    GError* error = nullptr;
+    if (connection_ != nullptr &&
+        !g_dbus_connection_send_message(connection_, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, &serial,
+                                        &error)) {
+        ADD_FAILURE() << "Cannot send: " << error->message;
+        g_error_free(error);
+    }
+    g_object_unref(message);
+    sent_.emplace_back(serial, request);
+}
+
+int Client::answered() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(arrivals_.size());
+}
+
+std::vector<Answer> Client::answers(const std::string& name, bool checked) const {
+    std::vector<Answer> arrivals;
+    {
+        std::lock_guard lock(mutex_);
+        arrivals = arrivals_;
+    }
+    std::map<guint32, Request> requests(sent_.begin(), sent_.end());
+    std::map<guint32, int> counts;
+    std::vector<Answer> answers;
+    for (auto& arrival : arrivals) {
+        const auto request = requests.find(arrival.serial);
+        if (request == requests.end()) {
+            // Unchecked, it may be the answer to a request still being sent.
+            if (checked)
+                ADD_FAILURE() << name << ": an answer to no request (reply serial " << arrival.serial << ")";
+            continue;
+        }
+        ++counts[arrival.serial];
+        arrival.request = request->second;
+        answers.push_back(arrival);
+    }
+    if (!checked) return answers;
+    int unanswered = 0;
+    int repeated = 0;
+    for (const auto& [serial, request] : sent_) {
+        if (counts[serial] == 0) ++unanswered;
+        if (counts[serial] > 1) ++repeated;
+    }
+    EXPECT_EQ(unanswered, 0) << name << ": requests without an answer, of " << sent_.size();
+    EXPECT_EQ(repeated, 0) << name << ": requests answered more than once, of " << sent_.size();
+    return answers;
+}
+
+Clients makeClients(int count, const std::string& address) {
+    Clients clients;
+    for (int i = 0; i < count; ++i) clients.push_back(std::make_unique<Client>(address));
+    return clients;
+}
+
+bool allAnswered(const Clients& clients) {
+    for (const auto& client : clients)
+        if (!client->isAnswered()) return false;
+    return true;
+}
+
+bool drive(Clients& clients, int total, int window, int pasteEvery, double seconds) {
+    return waitUntil(
+        [&] {
+            bool done = true;
+            for (auto& client : clients) {
+                while (client->sent() < total && client->sent() - client->answered() < window) {
+                    const bool paste = pasteEvery > 0 && client->sent() % pasteEvery == pasteEvery - 1;
+                    client->send(paste ? Request::paste : Request::ping);
+                }
+                done = done && client->answered() >= total;
+            }
+            return done;
+        },
+        seconds);
+}
+
+std::vector<Answer> checkAnswers(const Client& client, const std::string& name) {
+    auto answers = client.answers(name);
+    std::map<Request, guint32> lastSerial;
+    for (const auto& answer : answers) {
+        if (!answer.value) continue;
+        EXPECT_GT(answer.serial, lastSerial[answer.request])
+            << name << ": the answer to request " << answer.serial << " came after that to request "
+            << lastSerial[answer.request] << ", a later one of the same kind";
+        lastSerial[answer.request] = answer.serial;
+    }
+    return answers;
+}
+
+PrivateServer::PrivateServer(Kind kind) : folder_(temporaryPath(kind == Kind::bus ? "bus" : "display")) {
+    fs::create_directories(folder_);
+    // Each writes where it can be reached to descriptor 3 once it can be.
+    const std::string ready = folder_ + "/ready";
+    if (kind == Kind::bus) {
+        address_ = "unix:path=" + folder_ + "/socket";
+        process_ = std::make_unique<Child>(std::vector<std::string>{
+            "sh", "-c",
+            "exec dbus-daemon --config-file=\"$1\" --nofork --address=\"$2\" --print-address=3 3>\"$3\"",
+            "sh", QUILLORY_TEST_SESSION_CONF, address_, ready});
+    } else {
+        process_ = std::make_unique<Child>(std::vector<std::string>{
+            "sh", "-c", "exec Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>\"$1\"", "sh", ready});
+    }
+    std::string written;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            written = linux_test::readText(ready);
+            return written.ends_with("\n");
+        },
+        20))
+        << process_->log();
+    if (kind == Kind::display && !written.empty()) address_ = ":" + written.substr(0, written.size() - 1);
+}
+
+PrivateServer::~PrivateServer() {
+    process_.reset();
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+}
+
+void ServingAgentTest::SetUp() {
+    bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    ASSERT_NE(bus, nullptr);
+    helper = std::make_unique<InstalledHelper>();
+    notifications = std::make_unique<Notifications>(bus);
+    agent = helper->startAgent(agentEnvironment);
+    ASSERT_TRUE(waitUntilServing(bus, agent->pid(), *notifications));
+}
+
+void ServingAgentTest::TearDown() {
+    agent.reset();
+    notifications.reset();
+    helper.reset();
+    if (bus != nullptr) g_object_unref(bus);
+}
+
+}  // namespace agent_harness
