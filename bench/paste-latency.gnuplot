@@ -17,7 +17,7 @@ set xrange [0.1:100]
 plot folder."/paste_overhead_front_ms.txt" using 1:(1.0) smooth cnormal lw 2 title "target in front", \
      folder."/paste_overhead_reactivate_ms.txt" using 1:(1.0) smooth cnormal lw 2 title "target re-activated", \
      folder."/floor_paste_overhead_ms.txt" using 1:(1.0) smooth cnormal lw 2 dashtype 2 lc rgb "black" \
-       title "floor (30 ms and four XTest keys, nothing else)"
+       title "floor"
 
 set title "Reply after the fourth key event at the target"
 set xlabel "ms"

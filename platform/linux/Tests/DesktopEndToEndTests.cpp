@@ -356,6 +356,9 @@ TEST_F(HelperOnTheDesktop, OpeningItAgainShowsThatItIsOnUntilTheUserPressesRetur
     EXPECT_EQ(shown->buttons, (std::vector<std::string>{"Open Login Items", "OK"}));
     // Drawn by the installed bundle's own alert program, not the build's.
     EXPECT_EQ(shown->executable, app + "/Contents/Libexec/QuilloryAlert");
+    // The agent itself never loads GTK, which would stay in it after the alert.
+    EXPECT_EQ(linux_test::readText("/proc/" + std::to_string(agent) + "/maps").find("libgtk-3"),
+              std::string::npos);
 
     // The agent goes on serving, the same process.
     EXPECT_EQ(request("ping"), "Ping() -> true");
