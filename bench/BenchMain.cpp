@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "AlertBench.h"
 #include "BusBench.h"
 #include "PasteBench.h"
 #include "ProcessUsage.h"
@@ -23,8 +24,10 @@ namespace {
 struct Options {
     std::filesystem::path out = "build/bench";
     std::string echoExecutable;
-    std::string mainAppStandin;  // for the pastes; none without a display
-    bool quick = false;          // fewer samples, for trying the harness out
+    std::string floorExecutable;   // the paste figures' floor
+    std::string helperExecutable;  // the installed helper, opened again for an alert
+    std::string mainAppStandin;    // for the pastes; none without a display
+    bool quick = false;            // fewer samples, for trying the harness out
     bool idle = true;
     std::string only;  // one measurement, for looking into it
 };
@@ -48,20 +51,27 @@ constexpr int throughputPings = 500;
 constexpr int pastes = 200;
 constexpr double idleSettleSeconds = 2;
 constexpr double idleSeconds = 60;
+constexpr double idleAfterAlertSeconds = 30;
 
 void writeSamples(const std::filesystem::path& path, const std::vector<double>& samples) {
     std::ofstream file(path);
     for (const double sample : samples) file << sample << '\n';
 }
 
-bool installEchoActivation(GDBusConnection* bus, const std::string& executable) {
+// Activation files for the baselines, so that the bus starts them as it
+// starts the agent.
+bool installActivations(GDBusConnection* bus, const Options& options) {
     const char* dataHome = g_get_user_data_dir();
     const std::filesystem::path folder = std::filesystem::path(dataHome) / "dbus-1" / "services";
     std::filesystem::create_directories(folder);
-    gchar* quoted = g_shell_quote(executable.c_str());
-    std::ofstream(folder / (echoService().busName + ".service"))
-        << "[D-BUS Service]\nName=" << echoService().busName << "\nExec=" << quoted << "\n";
-    g_free(quoted);
+    for (const auto& [service, executable] : {std::pair{&echoService(), options.echoExecutable},
+                                              std::pair{&floorService(), options.floorExecutable}}) {
+        if (executable.empty()) continue;
+        gchar* quoted = g_shell_quote(executable.c_str());
+        std::ofstream(folder / (service->busName + ".service"))
+            << "[D-BUS Service]\nName=" << service->busName << "\nExec=" << quoted << "\n";
+        g_free(quoted);
+    }
     GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                   "org.freedesktop.DBus", "ReloadConfig", nullptr, nullptr,
                                                   G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
@@ -154,8 +164,11 @@ public:
         samples_.emplace_back("paste_overhead_front_ms", samples->frontOverheadMs);
         samples_.emplace_back("paste_overhead_reactivate_ms", samples->reactivateOverheadMs);
         samples_.emplace_back("paste_reply_after_last_key_ms", samples->replyAfterLastKeyMs);
-        figures_.push_back(medianFigure("paste_overhead_front_ms", "ms", samples->frontOverheadMs));
-        figures_.push_back(medianFigure("paste_overhead_reactivate_ms", "ms", samples->reactivateOverheadMs));
+        samples_.emplace_back("floor_paste_overhead_ms", samples->floorOverheadMs);
+        figures_.push_back(medianFigure("paste_overhead_front_ms", "ms", samples->frontOverheadMs,
+                                        samples->floorOverheadMs));
+        figures_.push_back(medianFigure("paste_overhead_reactivate_ms", "ms", samples->reactivateOverheadMs,
+                                        samples->floorOverheadMs));
         figures_.push_back(medianFigure("paste_reply_after_last_key_ms", "ms", samples->replyAfterLastKeyMs));
         return true;
     }
@@ -179,6 +192,35 @@ public:
                                         static_cast<double>(wakeupsBetween(*before, *after))));
         figures_.push_back(singleFigure("idle_rss_kb", "kB", static_cast<double>(after->rssKb)));
         std::printf("The agent has %zu threads.\n", after->switchesByThread.size());
+        return true;
+    }
+
+    // The agent after one alert, dismissed by a real key press, then left
+    // alone; its resting RSS just before the alert is the baseline.
+    bool idleAfterAlert() {
+        if (!ownerOf(bus_, helperService().busName) && !quillory_bench::coldStart(bus_, helperService()))
+            return failed("the agent's start");
+        const auto agent = ownerOf(bus_, helperService().busName);
+        if (!agent) return failed("the agent's process");
+        iterateUntil([] { return false; }, idleSettleSeconds);
+        const auto resting = usageOf(*agent);
+        if (!resting || !showAndDismissAlert(options_.helperExecutable, *agent)) return failed("an alert");
+        iterateUntil([] { return false; }, idleSettleSeconds);
+        const auto before = usageOf(*agent);
+        std::printf("Leaving the agent (pid %d) alone after its alert for %.0f s...\n", *agent,
+                    idleAfterAlertSeconds);
+        std::fflush(stdout);
+        iterateUntil([] { return false; }, idleAfterAlertSeconds);
+        const auto after = usageOf(*agent);
+        if (!before || !after) return failed("the agent's usage after an alert (it ended?)");
+        Figure rss = singleFigure("idle_rss_after_alert_kb", "kB", static_cast<double>(after->rssKb));
+        rss.baseline = static_cast<double>(resting->rssKb);
+        rss.ratio = rss.value / *rss.baseline;
+        figures_.push_back(rss);
+        figures_.push_back(singleFigure("idle_cpu_ticks_after_alert_30s", "ticks",
+                                        static_cast<double>(after->cpuTicks - before->cpuTicks)));
+        figures_.push_back(singleFigure("idle_wakeups_after_alert_30s", "switches",
+                                        static_cast<double>(wakeupsBetween(*before, *after))));
         return true;
     }
 
@@ -211,10 +253,12 @@ private:
 };
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: quillory-bench --echo PATH [--main-app PATH] [--out DIR] [--quick] [--no-idle]\n"
-                 "                      [--only cold-start|ping|ping-after-pause|throughput|paste|idle]\n"
-                 "Runs in a session where the helper is set up; see scripts/bench.\n");
+    std::fprintf(
+        stderr,
+        "usage: quillory-bench --echo PATH [--floor PATH] [--main-app PATH] [--helper PATH]\n"
+        "                      [--out DIR] [--quick] [--no-idle]\n"
+        "                      [--only cold-start|ping|ping-after-pause|throughput|paste|idle|alert]\n"
+        "Runs in a session where the helper is set up; see scripts/bench.\n");
     return 2;
 }
 
@@ -230,6 +274,10 @@ int main(int argc, char** argv) {
             options.out = argv[++i];
         } else if (argument == "--echo" && i + 1 < argc) {
             options.echoExecutable = argv[++i];
+        } else if (argument == "--floor" && i + 1 < argc) {
+            options.floorExecutable = argv[++i];
+        } else if (argument == "--helper" && i + 1 < argc) {
+            options.helperExecutable = argv[++i];
         } else if (argument == "--main-app" && i + 1 < argc) {
             options.mainAppStandin = argv[++i];
         } else if (argument == "--quick") {
@@ -245,7 +293,7 @@ int main(int argc, char** argv) {
     if (options.echoExecutable.empty()) return usage();
 
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (bus == nullptr || !installEchoActivation(bus, options.echoExecutable)) {
+    if (bus == nullptr || !installActivations(bus, options)) {
         std::fprintf(stderr, "quillory-bench: no session bus to measure on\n");
         return 1;
     }
@@ -260,10 +308,15 @@ int main(int argc, char** argv) {
     measure("ping", &Run::pingRoundTrip);
     measure("ping-after-pause", &Run::pingAfterPause);
     measure("throughput", &Run::pingThroughput);
-    if (!options.mainAppStandin.empty() && g_getenv("DISPLAY") != nullptr) measure("paste", &Run::paste);
+    const bool hasDisplay = g_getenv("DISPLAY") != nullptr;
+    if (!options.mainAppStandin.empty() && !options.floorExecutable.empty() && hasDisplay)
+        measure("paste", &Run::paste);
     if (options.idle) measure("idle", &Run::idle);
+    if (options.idle && !options.helperExecutable.empty() && hasDisplay)
+        measure("alert", &Run::idleAfterAlert);
     const bool complete = run.finish();
     stopService(bus, helperService());
     stopService(bus, echoService());
+    stopService(bus, floorService());
     return complete ? 0 : 1;
 }

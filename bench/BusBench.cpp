@@ -55,6 +55,12 @@ const Service& echoService() {
     return service;
 }
 
+const Service& floorService() {
+    static const Service service{"me.ombrel.quillory.bench.Floor", "/me/ombrel/quillory/bench/Floor",
+                                 "me.ombrel.quillory.bench.Floor"};
+    return service;
+}
+
 bool iterateUntil(const std::function<bool()>& condition, double seconds) {
     bool timedOut = false;
     const guint timer = g_timeout_add(

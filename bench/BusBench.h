@@ -20,6 +20,9 @@ struct Service {
 
 const Service& helperService();
 const Service& echoService();
+// The floor of the paste figures: Paste() -> (b) with nothing but the
+// 30 ms wait and the four key events (quillory-bench-floor).
+const Service& floorService();
 
 // Runs the default main context until `condition` holds or `seconds` have
 // passed; true when it holds.

@@ -29,6 +29,7 @@ Figure medianFigure(const std::string& name, const std::string& unit, const std:
     if (baselineSamples) {
         figure.baseline = quantile(*baselineSamples, 0.5);
         figure.ratio = figure.value / *figure.baseline;
+        figure.baselineP99 = quantile(*baselineSamples, 0.99);
     }
     return figure;
 }
@@ -80,7 +81,8 @@ std::string toJson(const std::vector<Figure>& figures) {
         out += "  {\"name\": " + quoted(f.name) + ", \"value\": " + number(f.value) +
                ", \"unit\": " + quoted(f.unit) + ", \"baseline\": " + number(f.baseline) +
                ", \"ratio\": " + number(f.ratio) + ", \"samples\": " + std::to_string(f.samples) +
-               ", \"p50\": " + number(f.p50) + ", \"p99\": " + number(f.p99) + "}";
+               ", \"p50\": " + number(f.p50) + ", \"p99\": " + number(f.p99) +
+               ", \"baseline_p99\": " + number(f.baselineP99) + "}";
     }
     return out + (figures.empty() ? "]\n" : "\n]\n");
 }

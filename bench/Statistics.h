@@ -19,6 +19,7 @@ struct Figure {
     std::string unit;
     std::optional<double> baseline;  // the same figure of the baseline, measured in the same run
     std::optional<double> ratio;     // value / baseline
+    std::optional<double> baselineP99;
     std::size_t samples = 0;
     double p50 = 0;
     double p99 = 0;

@@ -14,10 +14,10 @@ set title "Overhead beyond the fixed delays (30 ms / 90 ms)"
 set xlabel "ms (logarithmic)"
 set logscale x
 set xrange [0.1:100]
-set arrow 1 from 1.0, graph 0 to 1.0, graph 1 nohead dashtype 2 lc rgb "red"
-set label 1 "target p99" at 1.0, graph 0.05 offset 0.5,0 textcolor rgb "red"
 plot folder."/paste_overhead_front_ms.txt" using 1:(1.0) smooth cnormal lw 2 title "target in front", \
-     folder."/paste_overhead_reactivate_ms.txt" using 1:(1.0) smooth cnormal lw 2 title "target re-activated"
+     folder."/paste_overhead_reactivate_ms.txt" using 1:(1.0) smooth cnormal lw 2 title "target re-activated", \
+     folder."/floor_paste_overhead_ms.txt" using 1:(1.0) smooth cnormal lw 2 dashtype 2 lc rgb "black" \
+       title "floor"
 
 set title "Reply after the fourth key event at the target"
 set xlabel "ms"

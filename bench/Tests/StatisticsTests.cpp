@@ -29,6 +29,7 @@ TEST(Figures, CarryTheMedianAndTheRatioToTheBaselineIntoJson) {
     ASSERT_TRUE(ping.baseline.has_value());
     EXPECT_DOUBLE_EQ(*ping.baseline, 160);
     EXPECT_DOUBLE_EQ(*ping.ratio, 1.25);
+    EXPECT_DOUBLE_EQ(*ping.baselineP99, 169.8);
     EXPECT_EQ(ping.samples, 3u);
 
     const auto rss = singleFigure("idle_rss_kb", "kB", 6144);
@@ -38,11 +39,11 @@ TEST(Figures, CarryTheMedianAndTheRatioToTheBaselineIntoJson) {
         toJson({ping, rss, empty}),
         "[\n"
         "  {\"name\": \"ping_rtt_us\", \"value\": 200, \"unit\": \"us\", \"baseline\": 160, "
-        "\"ratio\": 1.25, \"samples\": 3, \"p50\": 200, \"p99\": 298},\n"
+        "\"ratio\": 1.25, \"samples\": 3, \"p50\": 200, \"p99\": 298, \"baseline_p99\": 169.8},\n"
         "  {\"name\": \"idle_rss_kb\", \"value\": 6144, \"unit\": \"kB\", \"baseline\": null, "
-        "\"ratio\": null, \"samples\": 1, \"p50\": 6144, \"p99\": 6144},\n"
+        "\"ratio\": null, \"samples\": 1, \"p50\": 6144, \"p99\": 6144, \"baseline_p99\": null},\n"
         "  {\"name\": \"paste_overhead_front_ms\", \"value\": null, \"unit\": \"ms\", \"baseline\": null, "
-        "\"ratio\": null, \"samples\": 0, \"p50\": null, \"p99\": null}\n"
+        "\"ratio\": null, \"samples\": 0, \"p50\": null, \"p99\": null, \"baseline_p99\": null}\n"
         "]\n");
     EXPECT_EQ(toJson({}), "[]\n");
 }

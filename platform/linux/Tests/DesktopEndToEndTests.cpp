@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "AgentHarness.h"
+#include "Processes.h"
 #include "desktop/Tests/DesktopTestSupport.h"
 
 namespace {
@@ -28,6 +29,7 @@ struct ShownAlert {
     std::vector<std::string> texts;    // top to bottom
     std::vector<std::string> buttons;  // left to right
     bool isActive = false;             // the window that has the keyboard
+    std::string executable;            // of the process that shows it
 };
 
 // The accessibility bus (AT-SPI), as a screen reader sees the desktop: read
@@ -62,17 +64,20 @@ public:
     Accessibility(const Accessibility&) = delete;
     Accessibility& operator=(const Accessibility&) = delete;
 
-    // The alert on screen that the process shows, if any.
+    // The alert on screen that the process shows, itself or through a
+    // process it started, if any.
     std::optional<ShownAlert> alertOf(pid_t pid) {
         if (bus_ == nullptr) return std::nullopt;
         for (const Object& application : childrenOf({"org.a11y.atspi.Registry", rootPath})) {
-            if (processOf(application.name) != pid) continue;
+            const auto process = processOf(application.name);
+            if (!process || (*process != pid && desktop_test::parentOf(*process) != pid)) continue;
             for (const Object& window : childrenOf(application)) {
                 if (roleOf(window) != ATSPI_ROLE_ALERT) continue;
                 const auto states = statesOf(window);
                 if (!has(states, ATSPI_STATE_SHOWING)) continue;
                 ShownAlert shown;
                 shown.isActive = has(states, ATSPI_STATE_ACTIVE);
+                shown.executable = platform::linux_platform::executableOfProcess(*process).value_or("");
                 collect(window, shown);
                 return shown;
             }
@@ -295,9 +300,10 @@ TEST_F(HelperOnTheDesktop, OpeningItAgainShowsThatItIsOnUntilTheUserPressesRetur
                   "Auto-Paste off, use the Auto-Paste switch in Quillory → Settings → General."}));
     // The first button, the default one, stands at the right.
     EXPECT_EQ(shown->buttons, (std::vector<std::string>{"Open Login Items", "OK"}));
-    // Drawn by the installed bundle's own alert module, not the build's.
-    EXPECT_NE(linux_test::readText("/proc/" + std::to_string(agent) + "/maps")
-                  .find(helper->bundle() + "/Contents/Frameworks/QuilloryGtkAlerts.so"),
+    // Drawn by the installed bundle's own alert program, not the build's.
+    EXPECT_EQ(shown->executable, helper->bundle() + "/Contents/Libexec/QuilloryAlert");
+    // The agent itself never loads GTK, which would stay in it after the alert.
+    EXPECT_EQ(linux_test::readText("/proc/" + std::to_string(agent) + "/maps").find("libgtk-3"),
               std::string::npos);
 
     // The agent goes on serving, the same process.

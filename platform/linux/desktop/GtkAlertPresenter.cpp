@@ -1,11 +1,20 @@
 #include "GtkAlertPresenter.h"
 
-#include <dlfcn.h>
+#include <glib-unix.h>
+#include <glib.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
 
+#include "AlertAnswers.h"
 #include "platform/Bundle.h"
 #include "platform/Log.h"
 
@@ -15,66 +24,161 @@ namespace {
 
 const Logger log{"me.ombrel.quillory.autopastehelper", "desktop"};
 
-// The module ships in the bundle's Contents/Frameworks, beside
-// Contents/MacOS; a program outside the bundle (a test) uses the one built.
-std::string modulePath() {
+std::filesystem::path ownExecutable() {
     char executable[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
-    if (length > 0) {
-        std::error_code error;
-        auto beside =
-            std::filesystem::path(std::string(executable, static_cast<std::size_t>(length))).parent_path() /
-            ".." / "Frameworks" / QUILLORY_GTK_ALERTS_MODULE_NAME;
-        if (std::filesystem::exists(beside, error)) return beside.string();
-    }
-    return QUILLORY_GTK_ALERTS_MODULE_BUILT;
+    return length > 0 ? std::string(executable, static_cast<std::size_t>(length)) : std::string();
 }
 
-enum class Loading { untried, loaded, failed };
-Loading loading = Loading::untried;
-GtkDialogs* loadedDialogs = nullptr;
+// The program ships in the bundle's Contents/Libexec, beside Contents/MacOS;
+// a program outside the bundle (a test) uses the one built.
+std::string alertProgramPath() {
+    std::error_code error;
+    const auto beside = ownExecutable().parent_path() / ".." / "Libexec" / QUILLORY_ALERT_PROGRAM_NAME;
+    if (std::filesystem::exists(beside, error)) return beside.lexically_normal().string();
+    return QUILLORY_ALERT_PROGRAM_BUILT;
+}
+
+// GTK names the application after argv[0] (the window's class, the
+// application a screen reader names): the agent's own name, as when the
+// agent showed its alerts itself.
+std::string programName() {
+    if (const char* name = g_get_prgname()) return name;
+    const std::string name = ownExecutable().filename().string();
+    return name.empty() ? "Quillory Helper" : name;
+}
+
+// Reaps the alert process whenever it ends, also after the alert was
+// answered or given up, so that no zombie stays behind.
+void reapWhenEnded(GPid pid) {
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd < 0) {
+        g_child_watch_add(pid, [](GPid ended, gint, gpointer) { g_spawn_close_pid(ended); }, nullptr);
+        return;
+    }
+    g_unix_fd_add(
+        pidfd, G_IO_IN,
+        [](gint fd, GIOCondition, gpointer ended) -> gboolean {
+            ::waitpid(static_cast<pid_t>(GPOINTER_TO_INT(ended)), nullptr, WNOHANG);
+            ::close(fd);
+            return G_SOURCE_REMOVE;
+        },
+        GINT_TO_POINTER(pid));
+}
+
+ModalResponse notShown(const Alert& alert) {
+    log.error("Could not show the alert \"%{public}s\": there is no display.", alert.messageText());
+    return abortedResponse;
+}
 
 }  // namespace
 
-GtkAlertPresenter::GtkAlertPresenter(GtkDialogs::ActivateWindow activateWindow)
+struct GtkAlertPresenter::Showing {
+    const ActivateWindow* activateWindow = nullptr;
+    GMainLoop* loop = nullptr;
+    int input = -1;   // the process's standard input; closing it ends the process
+    int output = -1;  // its standard output
+    guint outputSource = 0;
+    std::string received;
+    std::uint32_t window = 0;
+    std::optional<ModalResponse> response;
+
+    void finish(ModalResponse value) {
+        if (response) return;
+        response = value;
+        // Gone at once, even while an alert above it still waits.
+        ::close(input);
+        input = -1;
+        g_main_loop_quit(loop);
+    }
+
+    void handle(const std::string& line) {
+        const std::string windowPrefix = windowLinePrefix;
+        const std::string responsePrefix = responseLinePrefix;
+        if (line.starts_with(windowPrefix)) {
+            window =
+                static_cast<std::uint32_t>(std::strtoul(line.c_str() + windowPrefix.size(), nullptr, 10));
+            if (window != 0) (*activateWindow)(window);
+        } else if (line.starts_with(responsePrefix)) {
+            finish(std::strtol(line.c_str() + responsePrefix.size(), nullptr, 10));
+        }
+    }
+
+    static gboolean onOutput(gint fd, GIOCondition, gpointer data) {
+        auto* showing = static_cast<Showing*>(data);
+        char buffer[512];
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EAGAIN) return G_SOURCE_CONTINUE;
+        if (count <= 0) {
+            // Ended without an answer: it could not reach the display, or failed.
+            showing->outputSource = 0;
+            showing->finish(abortedResponse);
+            return G_SOURCE_REMOVE;
+        }
+        showing->received.append(buffer, static_cast<std::size_t>(count));
+        for (std::size_t end; (end = showing->received.find('\n')) != std::string::npos;) {
+            const std::string line = showing->received.substr(0, end);
+            showing->received.erase(0, end + 1);
+            showing->handle(line);
+        }
+        return G_SOURCE_CONTINUE;
+    }
+};
+
+GtkAlertPresenter::GtkAlertPresenter(ActivateWindow activateWindow)
     : activateWindow_(std::move(activateWindow)) {}
 
-GtkDialogs* GtkAlertPresenter::dialogs() {
-    // Once per process: GTK cannot be set up twice.
-    if (loading != Loading::untried) return loadedDialogs;
-    loading = Loading::failed;
-    const std::string path = modulePath();
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        log.error("Could not load the alert module: %{public}s", std::string(dlerror()));
-        return nullptr;
-    }
-    auto entry = reinterpret_cast<GtkDialogsEntry>(dlsym(module, gtkDialogsEntryName));
-    loadedDialogs = entry != nullptr ? entry() : nullptr;
-    if (loadedDialogs != nullptr) loading = Loading::loaded;
-    return loadedDialogs;
-}
-
 ModalResponse GtkAlertPresenter::runModal(const Alert& alert) {
-    GtkDialogs* shown = isDisplayLost_ ? nullptr : dialogs();
-    if (shown == nullptr || shown->isDisplayLost()) {
-        log.error("Could not show the alert \"%{public}s\": there is no display.", alert.messageText());
-        return abortedResponse;
-    }
-    if (!alert.buttons().empty()) return shown->runModal(alert, activateWindow_);
+    if (isDisplayLost_) return notShown(alert);
+    const std::string program = alertProgramPath();
+    std::vector<std::string> arguments{program, programName(), alert.messageText(), alert.informativeText()};
+    arguments.insert(arguments.end(), alert.buttons().begin(), alert.buttons().end());
     // An alert given no button has one, as on macOS.
-    Alert withButton = alert;
-    withButton.addButton(localized("OK"));
-    return shown->runModal(withButton, activateWindow_);
+    if (alert.buttons().empty()) arguments.push_back(localized("OK"));
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    GPid pid = 0;
+    Showing showing;
+    GError* error = nullptr;
+    if (!g_spawn_async_with_pipes(
+            nullptr, argv.data(), nullptr,
+            static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_FILE_AND_ARGV_ZERO |
+                                     G_SPAWN_CLOEXEC_PIPES),
+            nullptr, nullptr, &pid, &showing.input, &showing.output, nullptr, &error)) {
+        log.error("Could not start the alert process %{public}s: %{public}s", program,
+                  std::string(error->message));
+        g_error_free(error);
+        return notShown(alert);
+    }
+    reapWhenEnded(pid);
+    g_unix_set_fd_nonblocking(showing.output, TRUE, nullptr);
+    showing.activateWindow = &activateWindow_;
+    showing.loop = g_main_loop_new(nullptr, FALSE);
+    showing.outputSource =
+        g_unix_fd_add(showing.output, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR),
+                      Showing::onOutput, &showing);
+    showing_.push_back(&showing);
+
+    g_main_loop_run(showing.loop);
+
+    showing_.erase(std::find(showing_.begin(), showing_.end(), &showing));
+    if (showing.outputSource != 0) g_source_remove(showing.outputSource);
+    ::close(showing.output);
+    g_main_loop_unref(showing.loop);
+    if (showing.response == abortedResponse && !isDisplayLost_) return notShown(alert);
+    return *showing.response;
 }
 
 void GtkAlertPresenter::bringToFront() {
-    if (loadedDialogs != nullptr && !isDisplayLost_) loadedDialogs->bringToFront(activateWindow_);
+    if (showing_.empty() || isDisplayLost_) return;
+    if (const std::uint32_t window = showing_.back()->window) activateWindow_(window);
 }
 
 void GtkAlertPresenter::displayLost() {
     isDisplayLost_ = true;
-    if (loadedDialogs != nullptr) loadedDialogs->abortAll();
+    for (Showing* showing : showing_) showing->finish(abortedResponse);
 }
 
 }  // namespace platform::linux_desktop

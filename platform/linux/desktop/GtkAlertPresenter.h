@@ -2,17 +2,23 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
-#include "GtkDialogs.h"
+#include "AlertAnswers.h"
 #include "platform/Alert.h"
 
 namespace platform::linux_desktop {
 
-// Alerts as GTK 3 message dialogs. The GTK module is loaded, and GTK set
-// up, when the first alert is shown. Main thread only.
+// Alerts as GTK 3 message dialogs, each shown by a short-lived alert process
+// of the bundle (Contents/Libexec) while the main context goes on running:
+// the agent itself never loads GTK, so its memory is back at rest once the
+// alert is answered. Main thread only.
 class GtkAlertPresenter : public AlertPresenter {
 public:
-    explicit GtkAlertPresenter(GtkDialogs::ActivateWindow activateWindow);
+    // Asks the window manager to bring an X window to the front.
+    using ActivateWindow = std::function<void(std::uint32_t window)>;
+
+    explicit GtkAlertPresenter(ActivateWindow activateWindow);
 
     ModalResponse runModal(const Alert& alert) override;
 
@@ -22,9 +28,11 @@ public:
     void displayLost();
 
 private:
-    GtkDialogs* dialogs();
+    struct Showing;
 
-    GtkDialogs::ActivateWindow activateWindow_;
+    ActivateWindow activateWindow_;
+    // Innermost last: an alert may come up while another waits.
+    std::vector<Showing*> showing_;
     bool isDisplayLost_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <xcb/xcb.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -61,8 +62,7 @@ bool runUntil(const std::function<bool()>& condition, double seconds) {
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
     // Most conditions follow an event on the main context; the tick bounds
     // the wait for the others and for the deadline.
-    guint tick = g_timeout_add(
-        50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    guint tick = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     bool held = condition();
     while (!held && g_get_monotonic_time() < deadline) {
         g_main_context_iteration(nullptr, TRUE);
@@ -192,6 +192,19 @@ WindowManager::WindowManager() : openbox_(std::vector<std::string>{"openbox", "-
         ADD_FAILURE() << "openbox did not come up: "
                       << (openbox_.lines().empty() ? std::string("(no output)") : openbox_.lines().back());
     }
+}
+
+pid_t parentOf(pid_t pid) {
+    gchar* stat = nullptr;
+    if (!g_file_get_contents(("/proc/" + std::to_string(pid) + "/stat").c_str(), &stat, nullptr, nullptr))
+        return 0;
+    // "pid (name) state ppid ...": the name may hold anything, so from its end.
+    const char* end = std::strrchr(stat, ')');
+    char state = 0;
+    int parent = 0;
+    const bool read = end != nullptr && std::sscanf(end + 1, " %c %d", &state, &parent) == 2;
+    g_free(stat);
+    return read && state != 'Z' ? static_cast<pid_t>(parent) : 0;
 }
 
 }  // namespace desktop_test

@@ -59,6 +59,9 @@ int run(const std::vector<std::string>& arguments);
 // The X window id at the end of a "window ..." line.
 std::string windowIdOf(const std::string& line);
 
+// The parent of a running process; 0 when it has ended.
+pid_t parentOf(pid_t pid);
+
 // Whether an EWMH window manager runs on the display.
 bool hasWindowManager();
 

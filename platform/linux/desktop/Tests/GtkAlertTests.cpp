@@ -3,17 +3,29 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #include "DesktopTestSupport.h"
 #include "GtkAlertPresenter.h"
+#include "GtkDialog.h"
 #include "LinuxDesktop.h"
+#include "X11Desktop.h"
 
 using namespace desktop_test;
 
 extern "C" int _nl_msg_cat_cntr;
 
 namespace {
+
+// An alert process that this process started.
+bool isAlertProcess(pid_t pid) {
+    std::error_code error;
+    return parentOf(pid) == getpid() &&
+           std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error).filename() ==
+               "QuilloryAlert";
+}
 
 class GtkAlertTest : public testing::Test {
 protected:
@@ -22,7 +34,10 @@ protected:
         ASSERT_NE(desktop, nullptr);
         desktop->watchActivations([this] {
             auto front = desktop->frontWindow();
-            if (front && onActivation) onActivation(front->pid == getpid());
+            if (!front) return;
+            const bool isAlert = isAlertProcess(front->pid);
+            if (isAlert) alertProcess = front->pid;
+            if (onActivation) onActivation(isAlert || front->pid == shownHere);
         });
         // An alert that never gets its key press ends the test instead of hanging it.
         watchdog = g_timeout_add_seconds(
@@ -57,6 +72,10 @@ protected:
     GLibPlatform platform;
     std::unique_ptr<platform::linux_desktop::Desktop> desktop;
     std::function<void(bool alertInFront)> onActivation;
+    // The process that showed the latest alert.
+    pid_t alertProcess = 0;
+    // This process, while it shows a dialog itself.
+    pid_t shownHere = 0;
     guint watchdog = 0;
 };
 
@@ -79,7 +98,8 @@ TEST_F(GtkAlertTest, ARealKeyPressAnswersTheAlertWhileMainQueueWorkGoesOn) {
     onActivation = [&](bool alertInFront) {
         if (!alertInFront || ticksWhenShown >= 0) return;
         ticksWhenShown = ticks;
-        press({"Return"});
+        // The user takes a moment to read it.
+        platform::DispatchQueue::main().asyncAfter(0.2, [] { press({"Return"}); });
     };
 
     EXPECT_EQ(show({"OK", "Open Login Items"}), platform::alertFirstButtonReturn);
@@ -181,13 +201,19 @@ TEST_F(GtkAlertTest, AGermanSessionSeesTheAlertInGerman) {
     unsetenv("LANGUAGE");
     ++_nl_msg_cat_cntr;
 
+    // The alert process draws it with this code; its widgets are read here.
+    ASSERT_TRUE(platform::linux_desktop::setUpGtk());
+    shownHere = getpid();
     std::optional<ShownDialog> shown;
     onActivation = [&](bool alertInFront) {
         if (!alertInFront || shown) return;
         shown = shownDialog();
         press({"Return"});
     };
-    EXPECT_EQ(desktop->alerts().runModal(alert), platform::alertFirstButtonReturn);
+    auto& x11 = dynamic_cast<platform::linux_desktop::X11Desktop&>(*desktop);
+    EXPECT_EQ(platform::linux_desktop::runGtkDialog(
+                  alert, [&](std::uint32_t window) { x11.activateWindow(window); }),
+              platform::alertFirstButtonReturn);
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->text, "Quillory Helper ist ausgeschaltet");
     EXPECT_EQ(
@@ -197,4 +223,30 @@ TEST_F(GtkAlertTest, AGermanSessionSeesTheAlertInGerman) {
     // The first button is the default one, at the right as on this desktop.
     EXPECT_EQ(shown->buttonsLeftToRight, (std::vector<std::string>{"Abbrechen", "Anmeldeobjekte öffnen"}));
     EXPECT_EQ(shown->defaultButton, "Anmeldeobjekte öffnen");
+}
+
+TEST_F(GtkAlertTest, AnAlertThatCannotBeShownIsAnsweredAsWithoutADisplay) {
+    // The alert process inherits a display it cannot reach.
+    const std::string display = g_getenv("DISPLAY");
+    g_setenv("DISPLAY", ":4095", TRUE);
+    platform::Alert alert;
+    alert.setMessageText("Quillory Helper is on");
+    const platform::ModalResponse response = desktop->alerts().runModal(alert);
+    g_setenv("DISPLAY", display.c_str(), TRUE);
+
+    EXPECT_EQ(response, platform::linux_desktop::abortedResponse);
+    EXPECT_NE(std::find(platform.logLines.begin(), platform.logLines.end(),
+                        "desktop: Could not show the alert \"Quillory Helper is on\": there is no display."),
+              platform.logLines.end());
+}
+
+TEST_F(GtkAlertTest, LosingTheDisplayEndsTheAlertProcess) {
+    auto& presenter = dynamic_cast<platform::linux_desktop::GtkAlertPresenter&>(desktop->alerts());
+    onActivation = [&](bool alertInFront) {
+        if (alertInFront) presenter.displayLost();
+    };
+    EXPECT_EQ(show({"OK"}), platform::linux_desktop::abortedResponse);
+    ASSERT_NE(alertProcess, 0);
+    // Ended and reaped: no zombie stays behind.
+    EXPECT_TRUE(runUntil([&] { return ::kill(alertProcess, 0) != 0; }));
 }
