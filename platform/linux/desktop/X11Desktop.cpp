@@ -63,6 +63,7 @@ std::optional<FrontWindow> X11Desktop::frontWindow() {
     }
     const bool exists = connection_->windowExists(questions.attributes);
     FrontWindow front;
+    front.window = window;
     const auto pid = connection_->cardinals(questions.pid, XCB_ATOM_CARDINAL);
     front.pid = pid && !pid->empty() ? static_cast<ProcessIdentifier>((*pid)[0]) : 0;
     front.applicationId = connection_->text(questions.applicationId, connection_->atom(Atom::utf8String));
