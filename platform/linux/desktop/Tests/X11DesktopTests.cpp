@@ -1,3 +1,4 @@
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -10,6 +11,7 @@
 #include "DesktopTestSupport.h"
 #include "LinuxDesktop.h"
 #include "LinuxWorkspace.h"
+#include "XcbXkb.h"
 #include "platform/Dispatch.h"
 
 using namespace desktop_test;
@@ -119,6 +121,33 @@ private:
     int count_ = 0;
     std::uint8_t perKeycode_ = 0;
     std::vector<xcb_keysym_t> original_;
+};
+
+// The server's keyboard layouts, set as a user sets them (setxkbmap), with
+// one group in use; plain US again after the test.
+class KeyboardLayouts {
+public:
+    KeyboardLayouts() : c_(xcb_connect(nullptr, nullptr)) {
+        xcb_discard_reply(c_,
+                          xcb_xkb_use_extension(c_, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION).sequence);
+    }
+    ~KeyboardLayouts() {
+        use("us");
+        xcb_disconnect(c_);
+    }
+
+    // `group` counts from 0, in the order of `layouts`; without layouts only
+    // the group changes, as with the user's layout switch key.
+    bool use(const std::string& layouts, const std::string& variants = "", std::uint8_t group = 0) {
+        if (!layouts.empty() && run({"setxkbmap", "-layout", layouts, "-variant", variants}) != 0)
+            return false;
+        xcb_xkb_latch_lock_state(c_, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0);
+        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+        return true;
+    }
+
+private:
+    xcb_connection_t* c_;
 };
 
 std::string describe(const std::vector<std::optional<FrontWindow>>& windows) {
@@ -338,6 +367,55 @@ TEST_F(X11DesktopTest, AWindowWithoutAProcessEndsItsApplicationWhenClosedAProces
     EXPECT_FALSE(withProcess->isTerminated()) << "its process still runs";
     process.reset();
     EXPECT_TRUE(withProcess->isTerminated());
+}
+
+TEST_F(X11DesktopTest, ControlVPastesIntoAGtkFieldWhateverTheLayoutsAndTheGroupInUse) {
+    KeyboardLayouts layouts;
+    Program target({QUILLORY_PASTE_TARGET});
+    Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", "Clip"});
+    auto targetWindow = target.waitForLine("window 0 ");
+    auto mainAppWindow = mainApp.waitForLine("window ");
+    ASSERT_TRUE(targetWindow && mainAppWindow && mainApp.waitForLine("clip"));
+    // The user changes layouts, picks a clip in the main app and comes back
+    // to the field. Before the paste the desktop handles what the server
+    // told it meanwhile, as in the agent's main loop: the new layouts too.
+    auto backToTheField = [&] {
+        switchTo(windowIdOf(*mainAppWindow));
+        const std::size_t mark = target.lines().size();
+        switchTo(windowIdOf(*targetWindow));
+        ASSERT_TRUE(target.waitForLine("focus 0", mark));
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+    };
+
+    struct LayoutSet {
+        std::string layouts;
+        std::string variants;
+        std::uint8_t group;
+        std::string typed;  // what the key types in the group in use, as GTK names it
+    };
+    const LayoutSet sets[] = {
+        {"ru,us", "", 0, "Cyrillic_em"},  // no v in the group in use: the key of v in another
+        {"us,ru", "", 1, "Cyrillic_em"},  // a Latin layout first, the other in use
+        {"us", "dvorak", 0, "v"},         // v where QWERTY has k
+        {"us,us", ",dvorak", 1, "v"},     // the same, in the group in use only
+        {"", "", 0, "v"},                 // back to the first group, the layouts unchanged
+    };
+    for (const LayoutSet& set : sets) {
+        SCOPED_TRACE(set.layouts + "(" + set.variants + ") group " + std::to_string(set.group));
+        ASSERT_TRUE(layouts.use(set.layouts, set.variants, set.group));
+        backToTheField();
+        const std::size_t mark = target.lines().size();
+        ASSERT_TRUE(postCommandV(desktop->keyboardEvents()));
+        EXPECT_TRUE(target.waitForLine("key 0 " + set.typed + " control", mark));
+        auto text = target.waitForLine("text 0 ", mark);
+        EXPECT_TRUE(text && text->ends_with("Clip"));
+    }
+
+    // Without any layout that has a v there is no key to press.
+    ASSERT_TRUE(layouts.use("ru"));
+    backToTheField();
+    EXPECT_FALSE(postCommandV(desktop->keyboardEvents()));
 }
 
 TEST(X11DesktopOpening, NoDisplayMeansNoDesktop) {
