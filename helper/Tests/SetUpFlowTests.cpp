@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <ostream>
 #include <string>
 
 #include "HelperTestSupport.h"
@@ -102,6 +103,8 @@ struct FailedRegistration {
     std::int64_t statusBefore;
     std::string logged;
 };
+
+void PrintTo(const FailedRegistration& failure, std::ostream* out) { *out << failure.name; }
 
 class FailedRegistrationFlow : public SetUpFlow, public ::testing::WithParamInterface<FailedRegistration> {};
 

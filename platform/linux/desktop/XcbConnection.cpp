@@ -131,8 +131,9 @@ void XcbConnection::internAtoms() {
 void XcbConnection::followKeyboardLayouts() {
     const xcb_query_extension_reply_t* xkb = xcb_get_extension_data(connection_, &xcb_xkb_id);
     if (xkb == nullptr || !xkb->present) return;
-    // Answered along with the first round trip that follows; the server
-    // takes XKB requests only from a client that said which version it speaks.
+    // The server takes XKB requests only from a client that said which
+    // version it speaks; requests are taken in order, so nothing waits for
+    // the answer.
     xcb_discard_reply(
         connection_,
         xcb_xkb_use_extension(connection_, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION).sequence);
