@@ -62,6 +62,12 @@ TEST_F(AgentRuntime, OutsideAnApplicationsFolderItUninstallsWithoutEverServing) 
     desktop.bundle.path = "/Users/ada/Downloads/Quillory Helper.app";
     desktop.loginItems.agentState.status = platform::appServiceEnabled;
     desktop.loginItems.agentState.unregisterReply = fake::UnregisterReply::none();
+    // The main app hears of the stop before the agent's login item goes.
+    std::vector<std::size_t> unregistrationsAtWillStop;
+    desktop.notifications.onPost = [&](const std::string& name) {
+        if (name == willStop)
+            unregistrationsAtWillStop.push_back(desktop.loginItems.count("agent", "unregisterAsync"));
+    };
     startAgent();
 
     EXPECT_EQ(desktop.log.count("Started from /Users/ada/Downloads/Quillory Helper.app, which is not an "
@@ -76,7 +82,7 @@ TEST_F(AgentRuntime, OutsideAnApplicationsFolderItUninstallsWithoutEverServing) 
     EXPECT_FALSE(desktop.application.isTerminated());
     desktop.advance(0.2);
     EXPECT_TRUE(desktop.application.isTerminated());
-    EXPECT_EQ(desktop.notifications.count(willStop), 2u);
+    EXPECT_EQ(unregistrationsAtWillStop, (std::vector<std::size_t>{0, 1}));
     EXPECT_EQ(desktop.loginItems.count("agent", "unregisterAsync"), 1u);
 }
 

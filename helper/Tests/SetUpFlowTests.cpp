@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <ostream>
 #include <string>
 
 #include "HelperTestSupport.h"
@@ -24,10 +25,25 @@ protected:
     }
 };
 
-TEST_F(SetUpFlow, AFirstSetUpRegistersTheAgentAndQuitsSilently) {
+const std::string legacyLaunchAgent = "/Library/LaunchAgents/me.ombrel.quillory.autopastehelper.plist";
+
+TEST_F(SetUpFlow, AFirstSetUpClearsEarlierInstallationsRegistersTheAgentAndQuitsSilently) {
     desktop.workspace.launch(501, "org.example.editor");
+    // A user coming from helper 1.x and from the prototype, which started the app itself.
+    const std::string legacyFile = desktop.files.home + legacyLaunchAgent;
+    desktop.files.addFile(legacyFile);
+    desktop.loginItems.mainAppState.status = platform::appServiceEnabled;
     startHelper(std::nullopt);
 
+    EXPECT_FALSE(desktop.files.fileExists(legacyFile));
+    EXPECT_EQ(desktop.log.count("Removed the helper 1.x LaunchAgent at " + legacyFile), 1u);
+    EXPECT_EQ(desktop.loginItems.count("mainApp", "unregister"), 1u);
+    EXPECT_EQ(desktop.loginItems.mainAppState.status, platform::appServiceNotRegistered);
+    // Both are gone before the agent is registered.
+    std::vector<std::string> order;
+    for (const auto& call : desktop.loginItems.calls)
+        if (call.operation != "status") order.push_back(call.item + " " + call.operation);
+    EXPECT_EQ(order, (std::vector<std::string>{"mainApp unregister", "agent register"}));
     EXPECT_EQ(desktop.loginItems.count("agent", "register"), 1u);
     EXPECT_EQ(desktop.loginItems.agentPlistNames.front(), "me.ombrel.quillory.autopastehelper.agent.plist");
     EXPECT_TRUE(desktop.alerts.shown.empty());
@@ -81,18 +97,42 @@ TEST_F(SetUpFlow, AnAgentThatIgnoresTheSignalDelaysTheReloadByFiveSecondsAtMost)
     EXPECT_TRUE(desktop.application.isTerminated());
 }
 
-TEST_F(SetUpFlow, AFailedReloadIsExplainedBeforeQuitting) {
-    desktop.loginItems.agentState.status = platform::appServiceEnabled;
+// A first registration or a reload after stopping the agents: either failure is explained.
+struct FailedRegistration {
+    std::string name;
+    std::int64_t statusBefore;
+    std::string logged;
+};
+
+void PrintTo(const FailedRegistration& failure, std::ostream* out) { *out << failure.name; }
+
+class FailedRegistrationFlow : public SetUpFlow, public ::testing::WithParamInterface<FailedRegistration> {};
+
+TEST_P(FailedRegistrationFlow, IsExplainedBeforeQuitting) {
+    desktop.loginItems.agentState.status = GetParam().statusBefore;
     desktop.loginItems.agentState.registerError = platform::Error{"Operation not permitted"};
+    desktop.alerts.answerNext({platform::alertFirstButtonReturn, 2});
     startHelper("0");
-    desktop.runUntilIdle();  // no agent runs: the reload starts at once
+    desktop.runUntilIdle();  // no agent runs: a reload starts at once
 
     ASSERT_EQ(desktop.alerts.shown.size(), 1u);
     EXPECT_EQ(desktop.alerts.shown[0].messageText, "Quillory Helper could not be turned on");
-    EXPECT_EQ(desktop.log.count("Could not register the agent again: Operation not permitted"), 1u);
+    EXPECT_EQ(desktop.alerts.shown[0].informativeText,
+              "Move it to the Trash, download it again from ombrel.me, and open it from the Applications "
+              "folder.");
+    EXPECT_EQ(desktop.alerts.shown[0].buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(desktop.log.count(GetParam().logged), 1u);
     EXPECT_EQ(desktop.application.terminatedAt(), desktop.alerts.shown[0].dismissedAt);
     EXPECT_EQ(desktop.log.count(finished), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    FirstOrAgain, FailedRegistrationFlow,
+    ::testing::Values(FailedRegistration{"FirstRegistration", platform::appServiceNotRegistered,
+                                         "Could not register the agent: Operation not permitted"},
+                      FailedRegistration{"Reload", platform::appServiceEnabled,
+                                         "Could not register the agent again: Operation not permitted"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST_F(SetUpFlow, TurnedOffByTheUserItOnlyExplains) {
     desktop.loginItems.agentState.status = platform::appServiceRequiresApproval;
@@ -111,8 +151,7 @@ TEST_F(SetUpFlow, TurnedOffByTheUserItOnlyExplains) {
 
 TEST_F(SetUpFlow, OutsideAnApplicationsFolderNothingOnTheSystemChanges) {
     desktop.bundle.path = "/Volumes/Quillory/Quillory Helper.app";
-    desktop.files.addFile(desktop.files.home +
-                          "/Library/LaunchAgents/me.ombrel.quillory.autopastehelper.plist");
+    desktop.files.addFile(desktop.files.home + legacyLaunchAgent);
     desktop.loginItems.mainAppState.status = platform::appServiceEnabled;
     startHelper(std::nullopt);
 

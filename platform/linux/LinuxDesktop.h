@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@ namespace platform::linux_desktop {
 
 // The window that receives keystrokes now.
 struct FrontWindow {
+    std::uint32_t window = 0;                  // the X window id
     ProcessIdentifier pid = 0;                 // from _NET_WM_PID; 0 when the window has none
     std::optional<std::string> applicationId;  // _GTK_APPLICATION_ID
     std::optional<std::string> windowClass;    // WM_CLASS class part
@@ -33,6 +35,8 @@ public:
     virtual void watchActivations(std::function<void()> changed) = 0;
     // Activates the most recently active window of the process.
     virtual bool activateProcess(ProcessIdentifier pid) = 0;
+    // Whether the window is still there; one round trip.
+    virtual bool windowExists(std::uint32_t window) = 0;
     // Brings this process's own windows (an alert) to the front.
     virtual void activateSelf() = 0;
 

@@ -63,7 +63,7 @@ RunningApplicationRef LinuxWorkspace::frontmostApplication() {
         }
     }
     if (!identifier) identifier = window->windowClass;
-    return std::make_shared<LinuxRunningApplication>(window->pid, identifier, desktop_);
+    return std::make_shared<LinuxRunningApplication>(window->pid, identifier, desktop_, window->window);
 }
 
 std::vector<RunningApplicationRef> LinuxWorkspace::runningApplications(const std::string& bundleIdentifier) {

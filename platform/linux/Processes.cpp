@@ -51,7 +51,7 @@ std::vector<ProcessIdentifier> processesOfBundle(const std::string& bundleIdenti
         char* end = nullptr;
         const long pid = std::strtol(entry->d_name, &end, 10);
         if (pid <= 0 || *end != '\0') continue;
-        struct stat status {};
+        struct stat status{};
         if (::fstatat(::dirfd(proc), entry->d_name, &status, 0) != 0 || status.st_uid != user) continue;
         const auto executable = executableOfProcess(static_cast<ProcessIdentifier>(pid));
         if (!executable) continue;
@@ -66,8 +66,12 @@ std::vector<ProcessIdentifier> processesOfBundle(const std::string& bundleIdenti
 
 LinuxRunningApplication::LinuxRunningApplication(ProcessIdentifier pid,
                                                  std::optional<std::string> bundleIdentifier,
-                                                 linux_desktop::Desktop* desktop)
-    : pid_(pid), bundleIdentifier_(std::move(bundleIdentifier)), desktop_(desktop), pidfd_(openPidfd(pid)) {}
+                                                 linux_desktop::Desktop* desktop, std::uint32_t window)
+    : pid_(pid),
+      bundleIdentifier_(std::move(bundleIdentifier)),
+      desktop_(desktop),
+      window_(window),
+      pidfd_(openPidfd(pid)) {}
 
 LinuxRunningApplication::~LinuxRunningApplication() {
     if (pidfd_ >= 0) ::close(pidfd_);
@@ -75,8 +79,8 @@ LinuxRunningApplication::~LinuxRunningApplication() {
 
 bool LinuxRunningApplication::isTerminated() const {
     if (pidfd_ >= 0) return hasEnded(pidfd_);
-    // A window that names no process: nothing says it has ended.
-    if (pid_ <= 0) return false;
+    // A window that names no process: it is the application, and its closing the end.
+    if (pid_ <= 0) return desktop_ != nullptr && window_ != 0 && !desktop_->windowExists(window_);
     // No pidfd, mostly because the process was gone before it was looked at.
     return ::kill(pid_, 0) != 0 && errno == ESRCH;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,11 +21,12 @@ std::vector<ProcessIdentifier> processesOfBundle(const std::string& bundleIdenti
 
 // A process as a running application. It holds a pidfd from the start, so
 // that isTerminated stays true once the process ended, even if its number
-// is given to another process.
+// is given to another process. An application known only by a window that
+// names no process ends with that window.
 class LinuxRunningApplication : public RunningApplication {
 public:
     LinuxRunningApplication(ProcessIdentifier pid, std::optional<std::string> bundleIdentifier,
-                            linux_desktop::Desktop* desktop);
+                            linux_desktop::Desktop* desktop, std::uint32_t window = 0);
     ~LinuxRunningApplication() override;
     LinuxRunningApplication(const LinuxRunningApplication&) = delete;
     LinuxRunningApplication& operator=(const LinuxRunningApplication&) = delete;
@@ -40,6 +42,7 @@ private:
     ProcessIdentifier pid_;
     std::optional<std::string> bundleIdentifier_;
     linux_desktop::Desktop* desktop_;
+    std::uint32_t window_;
     int pidfd_;
 };
 

@@ -63,6 +63,7 @@ std::optional<FrontWindow> X11Desktop::frontWindow() {
     }
     const bool exists = connection_->windowExists(questions.attributes);
     FrontWindow front;
+    front.window = window;
     const auto pid = connection_->cardinals(questions.pid, XCB_ATOM_CARDINAL);
     front.pid = pid && !pid->empty() ? static_cast<ProcessIdentifier>((*pid)[0]) : 0;
     front.applicationId = connection_->text(questions.applicationId, connection_->atom(Atom::utf8String));
@@ -159,8 +160,7 @@ bool X11Desktop::activateWindow(xcb_window_t window, XcbConnection::Asked rootCh
 }
 
 void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
-    // Sent to every client; no need to ask for it.
-    if ((event.response_type & ~0x80) == XCB_MAPPING_NOTIFY) keyboard_.keyboardMappingChanged();
+    keyboard_.handleEvent(event);
     if ((event.response_type & ~0x80) != XCB_PROPERTY_NOTIFY) return;
     const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
     if (notify.window != connection_->root() || notify.atom != connection_->atom(Atom::netActiveWindow))

@@ -19,6 +19,7 @@ public:
     std::optional<FrontWindow> frontWindow() override;
     void watchActivations(std::function<void()> changed) override;
     bool activateProcess(ProcessIdentifier pid) override;
+    bool windowExists(std::uint32_t window) override { return connection_->windowExists(window); }
     void activateSelf() override;
 
     AlertPresenter& alerts() override { return alerts_; }

@@ -2,8 +2,6 @@
 
 #include <xcb/xtest.h>
 
-#include <cstdlib>
-
 namespace platform::linux_desktop {
 
 namespace {
@@ -53,7 +51,7 @@ std::shared_ptr<KeyboardEvent> XTestKeyboardEvents::createKeyboardEvent(EventSou
     if (dynamic_cast<XTestSource*>(&source) == nullptr) return nullptr;
     const std::uint32_t keysym = keysymFor(keyCode);
     if (keysym == 0) return nullptr;
-    const xcb_keycode_t xKeycode = keycodeFor(keysym);
+    const xcb_keycode_t xKeycode = keyboard_.keyFor(keysym);
     if (xKeycode == 0) return nullptr;
     return std::make_shared<XTestKeyEvent>(keyCode, xKeycode, keyDown);
 }
@@ -70,33 +68,6 @@ void XTestKeyboardEvents::post(EventTapLocation, KeyboardEvent& event) {
     // The caller pauses between events; each must reach the server before the pause.
     xcb_flush(connection_.raw());
     connection_.noticeError();
-}
-
-xcb_keycode_t XTestKeyboardEvents::keycodeFor(std::uint32_t keysym) {
-    if (connection_.isLost()) return 0;
-    if (const auto known = keycodes_.find(keysym); known != keycodes_.end()) return known->second;
-    const xcb_setup_t* setup = xcb_get_setup(connection_.raw());
-    const xcb_keycode_t first = setup->min_keycode;
-    const int count = setup->max_keycode - setup->min_keycode + 1;
-    xcb_generic_error_t* error = nullptr;
-    xcb_get_keyboard_mapping_reply_t* mapping = xcb_get_keyboard_mapping_reply(
-        connection_.raw(),
-        xcb_get_keyboard_mapping(connection_.raw(), first, static_cast<std::uint8_t>(count)), &error);
-    std::free(error);
-    if (mapping == nullptr) {
-        connection_.noticeError();
-        return 0;
-    }
-    const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping);
-    const int perKeycode = mapping->keysyms_per_keycode;
-    xcb_keycode_t found = 0;
-    for (int i = 0; i < count && perKeycode > 0 && found == 0; ++i) {
-        // Only the unshifted symbol counts: pressing the key alone must yield it.
-        if (keysyms[i * perKeycode] == keysym) found = static_cast<xcb_keycode_t>(first + i);
-    }
-    std::free(mapping);
-    if (found != 0) keycodes_[keysym] = found;
-    return found;
 }
 
 }  // namespace platform::linux_desktop

@@ -1,19 +1,21 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 
 #include "XcbConnection.h"
+#include "XkbKeyboard.h"
 #include "platform/KeyboardEvents.h"
 
 namespace platform::linux_desktop {
 
 // Keyboard events posted with XTest. They carry the macOS virtual key codes
 // of the units; each is translated to the key that plays its part on X11:
-// Command (55) to Control_L, the paste modifier here, and V (9) to v.
+// Command (55) to Control_L, the paste modifier here, and V (9) to the key
+// of v in the layouts now in use.
 class XTestKeyboardEvents : public KeyboardEvents {
 public:
-    explicit XTestKeyboardEvents(XcbConnection& connection) : connection_(connection) {}
+    explicit XTestKeyboardEvents(XcbConnection& connection)
+        : connection_(connection), keyboard_(connection) {}
 
     std::shared_ptr<EventSource> createSource(EventSourceStateID state) override;
     std::shared_ptr<KeyboardEvent> createKeyboardEvent(EventSource& source, VirtualKeyCode keyCode,
@@ -25,17 +27,12 @@ public:
     // helper does not use.
     static std::uint32_t keysymFor(VirtualKeyCode keyCode);
 
-    // The server announced a new keyboard mapping (MappingNotify).
-    void keyboardMappingChanged() { keycodes_.clear(); }
+    // Keymap and layout group changes.
+    void handleEvent(const xcb_generic_event_t& event) { keyboard_.handleEvent(event); }
 
 private:
-    // The key that yields `keysym` unshifted in the current keyboard mapping;
-    // 0 when none does. Looked up once and kept until the mapping changes:
-    // each look-up is a round trip, and a paste makes four keys.
-    xcb_keycode_t keycodeFor(std::uint32_t keysym);
-
     XcbConnection& connection_;
-    std::map<std::uint32_t, xcb_keycode_t> keycodes_;
+    XkbKeyboard keyboard_;
 };
 
 }  // namespace platform::linux_desktop

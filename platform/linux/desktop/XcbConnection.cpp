@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "XcbXkb.h"
 #include "platform/Log.h"
 
 namespace platform::linux_desktop {
@@ -82,9 +83,12 @@ std::unique_ptr<XcbConnection> XcbConnection::open() {
         return nullptr;
     }
     std::unique_ptr<XcbConnection> result(new XcbConnection(connection, screens.data->root));
+    xcb_prefetch_extension_data(connection, &xcb_test_id);
+    xcb_prefetch_extension_data(connection, &xcb_xkb_id);
     result->internAtoms();
     const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(connection, &xcb_test_id);
     result->hasXTest_ = xtest != nullptr && xtest->present;
+    result->followKeyboardLayouts();
 
     // Root property changes tell which window the window manager activates.
     const std::uint32_t rootEvents = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -122,6 +126,29 @@ void XcbConnection::internAtoms() {
         atoms_[allAtoms[i]] = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
         std::free(reply);
     }
+}
+
+void XcbConnection::followKeyboardLayouts() {
+    const xcb_query_extension_reply_t* xkb = xcb_get_extension_data(connection_, &xcb_xkb_id);
+    if (xkb == nullptr || !xkb->present) return;
+    // The server takes XKB requests only from a client that said which
+    // version it speaks; requests are taken in order, so nothing waits for
+    // the answer.
+    xcb_discard_reply(
+        connection_,
+        xcb_xkb_use_extension(connection_, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION).sequence);
+    // The group, but not every modifier press: the agent sleeps while the user types.
+    xcb_xkb_select_events_details_t details{};
+    details.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
+    details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
+    details.affectState = XCB_XKB_STATE_PART_GROUP_STATE;
+    details.stateDetails = XCB_XKB_STATE_PART_GROUP_STATE;
+    const std::uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY |
+                                 XCB_XKB_EVENT_TYPE_STATE_NOTIFY;
+    const std::uint16_t mapParts = XCB_XKB_MAP_PART_KEY_SYMS;
+    xcb_xkb_select_events_aux(connection_, XCB_XKB_ID_USE_CORE_KBD, events, 0, 0, mapParts, mapParts,
+                              &details);
+    xkbEventBase_ = xkb->first_event;
 }
 
 void XcbConnection::attachToMainContext() {

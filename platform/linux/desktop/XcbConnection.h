@@ -42,6 +42,9 @@ public:
     xcb_window_t root() const { return root_; }
     xcb_atom_t atom(Atom atom) const { return atoms_.at(atom); }
     bool hasXTest() const { return hasXTest_; }
+    // The type of XKB's events, when the server has XKB; this connection
+    // then hears of keymap and layout group changes.
+    std::optional<std::uint8_t> xkbEventBase() const { return xkbEventBase_; }
 
     // Each event read from the display goes to `handler`, on the main queue.
     void setEventHandler(std::function<void(const xcb_generic_event_t&)> handler);
@@ -104,6 +107,7 @@ public:
 private:
     XcbConnection(xcb_connection_t* connection, xcb_window_t root);
     void internAtoms();
+    void followKeyboardLayouts();
     void attachToMainContext();
     void markLost();
 
@@ -111,6 +115,7 @@ private:
     xcb_window_t root_;
     xcb_window_t timestampWindow_ = XCB_NONE;
     bool hasXTest_ = false;
+    std::optional<std::uint8_t> xkbEventBase_;
     bool isLost_ = false;
     std::map<Atom, xcb_atom_t> atoms_;
     std::deque<xcb_generic_event_t*> queued_;

@@ -1,12 +1,18 @@
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "DesktopTestSupport.h"
 #include "LinuxDesktop.h"
+#include "LinuxWorkspace.h"
+#include "XcbXkb.h"
+#include "platform/Dispatch.h"
 
 using namespace desktop_test;
 using platform::linux_desktop::Desktop;
@@ -115,6 +121,33 @@ private:
     int count_ = 0;
     std::uint8_t perKeycode_ = 0;
     std::vector<xcb_keysym_t> original_;
+};
+
+// The server's keyboard layouts, set as a user sets them (setxkbmap), with
+// one group in use; plain US again after the test.
+class KeyboardLayouts {
+public:
+    KeyboardLayouts() : c_(xcb_connect(nullptr, nullptr)) {
+        xcb_discard_reply(c_,
+                          xcb_xkb_use_extension(c_, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION).sequence);
+    }
+    ~KeyboardLayouts() {
+        use("us");
+        xcb_disconnect(c_);
+    }
+
+    // `group` counts from 0, in the order of `layouts`; without layouts only
+    // the group changes, as with the user's layout switch key.
+    bool use(const std::string& layouts, const std::string& variants = "", std::uint8_t group = 0) {
+        if (!layouts.empty() && run({"setxkbmap", "-layout", layouts, "-variant", variants}) != 0)
+            return false;
+        xcb_xkb_latch_lock_state(c_, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0);
+        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+        return true;
+    }
+
+private:
+    xcb_connection_t* c_;
 };
 
 std::string describe(const std::vector<std::optional<FrontWindow>>& windows) {
@@ -235,6 +268,9 @@ TEST_F(X11DesktopTest, AKeyboardMappingChangedBetweenPastesIsFollowed) {
     auto targetWindow = target.waitForLine("window 0 ");
     auto mainAppWindow = mainApp.waitForLine("window ");
     ASSERT_TRUE(targetWindow && mainAppWindow);
+    // Whichever window came up last has the focus: from the main app, the
+    // switch to the target is a change.
+    switchTo(windowIdOf(*mainAppWindow));
     std::size_t mark = target.lines().size();
     switchTo(windowIdOf(*targetWindow));
     ASSERT_TRUE(target.waitForLine("focus 0", mark));
@@ -256,6 +292,133 @@ TEST_F(X11DesktopTest, AKeyboardMappingChangedBetweenPastesIsFollowed) {
     ASSERT_TRUE(postCommandV(desktop->keyboardEvents()));
     EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
     EXPECT_EQ(target.waitForLine("key 0 x", mark, 2), std::nullopt);
+}
+
+namespace {
+
+// A bare top-level window of the test's own, optionally naming a process in
+// _NET_WM_PID, as some X clients do and others don't.
+class BareWindow {
+public:
+    explicit BareWindow(pid_t pid) : c_(xcb_connect(nullptr, nullptr)), window_(xcb_generate_id(c_)) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 100, 100, 200, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        if (pid > 0) {
+            const char name[] = "_NET_WM_PID";
+            xcb_intern_atom_reply_t* atom =
+                xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, sizeof name - 1, name), nullptr);
+            const auto value = static_cast<std::uint32_t>(pid);
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
+                                &value);
+            std::free(atom);
+        }
+        xcb_map_window(c_, window_);
+        xcb_flush(c_);
+    }
+    ~BareWindow() { xcb_disconnect(c_); }
+
+    std::string id() const { return std::to_string(window_); }
+    // Whether the window manager has shown the window (it then takes
+    // activation requests for it); asks again if not: a window manager
+    // still starting up may miss the first request.
+    bool show() {
+        xcb_get_window_attributes_reply_t* attributes =
+            xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window_), nullptr);
+        const bool shown = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        if (!shown) {
+            xcb_map_window(c_, window_);
+            xcb_flush(c_);
+        }
+        return shown;
+    }
+    void close() {
+        xcb_destroy_window(c_, window_);
+        sync();
+    }
+
+private:
+    void sync() { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
+
+    xcb_connection_t* c_;
+    xcb_window_t window_;
+};
+
+}  // namespace
+
+TEST_F(X11DesktopTest, AWindowWithoutAProcessEndsItsApplicationWhenClosedAProcessOnlyWhenItEnds) {
+    platform::linux_platform::LinuxWorkspace workspace(desktop.get(), platform::DispatchQueue::main());
+    std::optional<Program> process;
+    process.emplace(std::vector<std::string>{"sleep", "600"});
+    BareWindow ofProcess(process->pid());
+    BareWindow anonymous(0);
+    ASSERT_TRUE(runUntil([&] { return ofProcess.show() && anonymous.show(); }));
+    switchTo(ofProcess.id());
+    auto withProcess = workspace.frontmostApplication();
+    switchTo(anonymous.id());
+    auto withoutProcess = workspace.frontmostApplication();
+    ASSERT_TRUE(withProcess && withoutProcess);
+    ASSERT_EQ(withProcess->processIdentifier(), process->pid());
+    ASSERT_EQ(withoutProcess->processIdentifier(), 0);
+    EXPECT_FALSE(withProcess->isTerminated());
+    EXPECT_FALSE(withoutProcess->isTerminated());
+
+    ofProcess.close();
+    anonymous.close();
+    EXPECT_TRUE(withoutProcess->isTerminated());
+    EXPECT_FALSE(withProcess->isTerminated()) << "its process still runs";
+    process.reset();
+    EXPECT_TRUE(withProcess->isTerminated());
+}
+
+TEST_F(X11DesktopTest, ControlVPastesIntoAGtkFieldWhateverTheLayoutsAndTheGroupInUse) {
+    KeyboardLayouts layouts;
+    Program target({QUILLORY_PASTE_TARGET});
+    Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", "Clip"});
+    auto targetWindow = target.waitForLine("window 0 ");
+    auto mainAppWindow = mainApp.waitForLine("window ");
+    ASSERT_TRUE(targetWindow && mainAppWindow && mainApp.waitForLine("clip"));
+    // The user changes layouts, picks a clip in the main app and comes back
+    // to the field. Before the paste the desktop handles what the server
+    // told it meanwhile, as in the agent's main loop: the new layouts too.
+    auto backToTheField = [&] {
+        switchTo(windowIdOf(*mainAppWindow));
+        const std::size_t mark = target.lines().size();
+        switchTo(windowIdOf(*targetWindow));
+        ASSERT_TRUE(target.waitForLine("focus 0", mark));
+        while (g_main_context_iteration(nullptr, FALSE)) {
+        }
+    };
+
+    struct LayoutSet {
+        std::string layouts;
+        std::string variants;
+        std::uint8_t group;
+        std::string typed;  // what the key types in the group in use, as GTK names it
+    };
+    const LayoutSet sets[] = {
+        {"ru,us", "", 0, "Cyrillic_em"},  // no v in the group in use: the key of v in another
+        {"us,ru", "", 1, "Cyrillic_em"},  // a Latin layout first, the other in use
+        {"us", "dvorak", 0, "v"},         // v where QWERTY has k
+        {"us,us", ",dvorak", 1, "v"},     // the same, in the group in use only
+        {"", "", 0, "v"},                 // back to the first group, the layouts unchanged
+    };
+    for (const LayoutSet& set : sets) {
+        SCOPED_TRACE(set.layouts + "(" + set.variants + ") group " + std::to_string(set.group));
+        ASSERT_TRUE(layouts.use(set.layouts, set.variants, set.group));
+        backToTheField();
+        const std::size_t mark = target.lines().size();
+        ASSERT_TRUE(postCommandV(desktop->keyboardEvents()));
+        EXPECT_TRUE(target.waitForLine("key 0 " + set.typed + " control", mark));
+        auto text = target.waitForLine("text 0 ", mark);
+        EXPECT_TRUE(text && text->ends_with("Clip"));
+    }
+
+    // Without any layout that has a v there is no key to press.
+    ASSERT_TRUE(layouts.use("ru"));
+    backToTheField();
+    EXPECT_FALSE(postCommandV(desktop->keyboardEvents()));
 }
 
 TEST(X11DesktopOpening, NoDisplayMeansNoDesktop) {
