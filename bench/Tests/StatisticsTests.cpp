@@ -45,10 +45,8 @@ TEST(Figures, CarryTheMedianAndTheRatioToTheBaselineIntoJson) {
         "\"ratio\": null, \"samples\": 0, \"p50\": null, \"p99\": null}\n"
         "]\n");
     EXPECT_EQ(toJson({}), "[]\n");
-}
-
-TEST(Figures, EscapeTextThatJsonCannotHoldAsIs) {
-    Figure odd = singleFigure("a \"quoted\" \\ name\n", "ms", 0.25);
+    // Text JSON cannot hold as is gets escaped.
+    const Figure odd = singleFigure("a \"quoted\" \\ name\n", "ms", 0.25);
     EXPECT_NE(toJson({odd}).find("\"a \\\"quoted\\\" \\\\ name\\u000a\""), std::string::npos);
 }
 
