@@ -28,11 +28,7 @@ TEST(DBusNames, NamesBecomeValidDBusNames) {
 }
 
 TEST(DBusNames, ANotificationIsASignalOfItsParentName) {
-    const auto didStart = signalAddressFor("me.ombrel.quillory.helper.didStart");
-    ASSERT_TRUE(didStart);
-    EXPECT_EQ(didStart->interface, "me.ombrel.quillory.helper");
-    EXPECT_EQ(didStart->member, "didStart");
-    EXPECT_EQ(didStart->objectPath, "/me/ombrel/quillory/helper");
+    // The helper's own notifications are heard as such in NotificationTests.
     const auto odd = signalAddressFor("com.2do.list-changed");
     ASSERT_TRUE(odd);
     EXPECT_EQ(odd->interface, "com._2do");
