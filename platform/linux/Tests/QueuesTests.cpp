@@ -105,6 +105,24 @@ TEST(MainQueue, KeepsEachThreadsOrderAndRunsEverythingOnTheMainThread) {
     for (const auto& list : seen) EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
 }
 
+TEST(MainQueue, LaterWorkRunsInsideANestedLoopAsDuringAModalAlert) {
+    ContextQueue main(g_main_context_default());
+    std::vector<std::string> ran;
+    main.async([&] {
+        ran.push_back("alert shown");
+        GMainLoop* modal = g_main_loop_new(nullptr, FALSE);
+        main.asyncAfter(0.001, [&, modal] {
+            ran.push_back("work during the alert");
+            g_main_loop_quit(modal);
+        });
+        g_main_loop_run(modal);
+        g_main_loop_unref(modal);
+        ran.push_back("alert dismissed");
+    });
+    ASSERT_TRUE(waitUntil([&] { return ran.size() == 3; }));
+    EXPECT_EQ(ran, (std::vector<std::string>{"alert shown", "work during the alert", "alert dismissed"}));
+}
+
 TEST(SerialQueue, RunsItsWorkInOrderOnItsOwnThreadAndFinishesItWhenClosed) {
     std::vector<int> ran;
     std::vector<GThread*> threads;
