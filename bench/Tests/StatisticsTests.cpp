@@ -45,8 +45,10 @@ TEST(Figures, CarryTheMedianAndTheRatioToTheBaselineIntoJson) {
         "\"ratio\": null, \"samples\": 0, \"p50\": null, \"p99\": null}\n"
         "]\n");
     EXPECT_EQ(toJson({}), "[]\n");
-    // Text JSON cannot hold as is gets escaped.
-    const Figure odd = singleFigure("a \"quoted\" \\ name\n", "ms", 0.25);
+}
+
+TEST(Figures, EscapeTextThatJsonCannotHoldAsIs) {
+    Figure odd = singleFigure("a \"quoted\" \\ name\n", "ms", 0.25);
     EXPECT_NE(toJson({odd}).find("\"a \\\"quoted\\\" \\\\ name\\u000a\""), std::string::npos);
 }
 
