@@ -34,31 +34,23 @@ TEST_F(Entry, StartsAsAnAccessoryWhoseDelegateOutlivesTheApplicationsWeakReferen
     EXPECT_EQ(process::application, &desktop.application);
 }
 
-TEST_F(Entry, AnAgentAnnouncesEveryOrderlyTerminationAndASetUpNever) {
-    desktop.process.environmentVariables["KVX_AUTOPASTE_AGENT"] = "1";
-    AutoPasteHelper agent;
-    agent.applicationWillTerminate();
-    ASSERT_EQ(desktop.notifications.posted.size(), 1u);
-    EXPECT_EQ(desktop.notifications.posted[0].name, HelperXPC::willStop);
-    EXPECT_TRUE(desktop.notifications.posted[0].deliverImmediately);
-
-    desktop.process.environmentVariables["KVX_AUTOPASTE_AGENT"] = "0";
-    AutoPasteHelper setUp;
-    setUp.applicationWillTerminate();
-    EXPECT_EQ(desktop.notifications.posted.size(), 1u);
-}
-
-TEST_F(Entry, ReopenIsAnsweredFalseInBothModes) {
+TEST_F(Entry, AnAgentAnnouncesEveryOrderlyTerminationAndReopenIsAnsweredFalseInBothModes) {
     desktop.process.environmentVariables["KVX_AUTOPASTE_AGENT"] = "0";
     AutoPasteHelper setUp;
     EXPECT_FALSE(setUp.applicationShouldHandleReopen(true));
     EXPECT_FALSE(setUp.applicationShouldHandleReopen(false));
+    setUp.applicationWillTerminate();
+    EXPECT_TRUE(desktop.notifications.posted.empty());
     EXPECT_TRUE(desktop.alerts.shown.empty());
     EXPECT_TRUE(desktop.workspace.launches.empty());
 
     desktop.process.environmentVariables["KVX_AUTOPASTE_AGENT"] = "1";
     AutoPasteHelper agent;
     EXPECT_FALSE(agent.applicationShouldHandleReopen(false));
+    agent.applicationWillTerminate();
+    ASSERT_EQ(desktop.notifications.posted.size(), 1u);
+    EXPECT_EQ(desktop.notifications.posted[0].name, HelperXPC::willStop);
+    EXPECT_TRUE(desktop.notifications.posted[0].deliverImmediately);
 }
 
 TEST_F(Entry, IdentityOfTheExecutableOnDiskAndItsEquality) {
@@ -82,10 +74,8 @@ TEST_F(Entry, IdentityOfTheExecutableOnDiskAndItsEquality) {
 }
 
 TEST(HelperXPCContract, ExportsExactlyPingAndPasteAndAnswersAStrayRequest) {
-    EXPECT_EQ(HelperXPC::machServiceName.size(), 39u);
+    // The names themselves are what the Linux end-to-end tests call and hear.
     EXPECT_EQ(HelperXPC::clientRequirement.size(), 158u);
-    EXPECT_EQ(HelperXPC::didStart.size(), 34u);
-    EXPECT_EQ(HelperXPC::willStop.size(), 34u);
 
     struct Recorder : AutoPasteHelperXPC {
         std::vector<std::string> calls;

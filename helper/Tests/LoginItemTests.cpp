@@ -39,9 +39,8 @@ struct Finished {
 class LoginItemStory : public testing::HelperStory {
 protected:
     std::function<void()> recordUnregistered() {
-        return [this] {
-            finished.push_back({desktop.scheduler.now(), desktop.scheduler.currentQueueLabel()});
-        };
+        return
+            [this] { finished.push_back({desktop.scheduler.now(), desktop.scheduler.currentQueueLabel()}); };
     }
     std::function<void(bool)> recordReloaded() {
         return [this](bool ok) {
@@ -103,6 +102,14 @@ TEST_F(LoginItemStory, UnregisterFinishesOnTheReplyOnALaterMainQueueTurnAndTheTi
     EXPECT_EQ(finished.size(), 1u);
     EXPECT_EQ(loginItemLog(desktop), std::vector<std::string>{"info: Unregistered the agent."});
     EXPECT_EQ(desktop.scheduler.pendingCount(), 0u);
+
+    // A reload logs its own outcome, not the unregister's.
+    desktop.log.lines.clear();
+    finished.clear();
+    LoginItem::reloadAgent(recordReloaded());
+    desktop.advance(60);
+    EXPECT_EQ(finished, (std::vector<Finished>{{seconds(60), "main", true}}));
+    EXPECT_EQ(loginItemLog(desktop), std::vector<std::string>{"info: Reloaded the agent."});
 }
 
 TEST_F(LoginItemStory, UnregisterWithoutAReplyFinishesSilentlyAfterTenSeconds) {
@@ -173,16 +180,10 @@ TEST_F(LoginItemStory, AFailedUnregisterStillRegistersAndTheTimerLaterDoesNothin
                                      }));
 }
 
-TEST_F(LoginItemStory, ASuccessfulUnregisterReplyIsNotLoggedByReload) {
-    LoginItem::reloadAgent(recordReloaded());
-    desktop.advance(60);
-    EXPECT_EQ(finished, (std::vector<Finished>{{seconds(0), "main", true}}));
-    EXPECT_EQ(loginItemLog(desktop), std::vector<std::string>{"info: Reloaded the agent."});
-}
-
 const std::string legacyAgent = "/Users/ada/Library/LaunchAgents/me.ombrel.quillory.autopastehelper.plist";
 
-TEST_F(LoginItemStory, NoLegacyInstallationMeansNothingIsTouchedOrLogged) {
+TEST_F(LoginItemStory, LegacyLaunchAgentFolderAndEnabledPrototypeItemAreRemovedAndNothingElse) {
+    // Without them, nothing is touched or logged.
     desktop.files.addFile("/Users/ada/Library/LaunchAgents/me.ombrel.quillory.autopastehelper.agent.plist");
     for (const std::int64_t status : {platform::appServiceNotRegistered, platform::appServiceRequiresApproval,
                                       platform::appServiceNotFound}) {
@@ -193,9 +194,7 @@ TEST_F(LoginItemStory, NoLegacyInstallationMeansNothingIsTouchedOrLogged) {
     EXPECT_TRUE(desktop.files.removed.empty());
     EXPECT_EQ(desktop.loginItems.count("mainApp", "unregister"), 0u);
     EXPECT_TRUE(loginItemLog(desktop).empty());
-}
 
-TEST_F(LoginItemStory, LegacyLaunchAgentFolderAndEnabledPrototypeItemAreRemoved) {
     desktop.files.addFolder(legacyAgent);
     desktop.files.addFile(legacyAgent + "/Contents/Info.plist");
     desktop.loginItems.mainAppState.status = platform::appServiceEnabled;

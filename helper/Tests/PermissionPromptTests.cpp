@@ -83,21 +83,8 @@ TEST_F(PermissionPromptStory, ShowsAtMostOnceInTenMinutesCountedFromTheDismissal
     EXPECT_EQ(desktop.log.count(explaining), 3u);
 }
 
-TEST_F(PermissionPromptStory, NeverTwoAlertsAtOnceEvenFromWorkThatRunsDuringTheModalWait) {
-    PermissionPrompt prompt;
-    std::vector<bool> alertUpWhenAskedAgain;
-    for (const double after : {1.0, 10.0}) {
-        desktop.scheduler.mainQueue().asyncAfter(after, [&] {
-            prompt.showIfDue();
-            alertUpWhenAskedAgain.push_back(desktop.alerts.isShowing());
-        });
-    }
-    desktop.alerts.answerNext({alertSecondButtonReturn, 30});
-    prompt.showIfDue();
-    EXPECT_EQ(alertUpWhenAskedAgain, (std::vector<bool>{true, true}));
-    EXPECT_EQ(desktop.alerts.shown.size(), 1u);
-    EXPECT_EQ(desktop.log.count(explaining), 1u);
-}
+// Never two at once, though work that runs during the modal wait asks
+// again: PasterStory.WithoutThePermissionItPastesAnywayAndThenExplainsOnce.
 
 TEST_F(PermissionPromptStory, SettingTheClockBackDoesNotHoldTheNextAlertBack) {
     PermissionPrompt prompt;

@@ -309,18 +309,8 @@ Answer callOnce(const std::string& method, GVariant* arguments, const std::strin
 
 std::mutex Client::mutex_;
 
-Client::Client(const std::string& address) {
-    GError* error = nullptr;
-    connection_ = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
-    if (connection_ == nullptr) {
-        ADD_FAILURE() << "Cannot connect to " << address << ": " << error->message;
-        g_error_free(error);
-        return;
-    }
+Client::Client(const std::string& address) : connection_(linux_test::newBusPeer(address.c_str())) {
+    if (connection_ == nullptr) return;
     {
         std::lock_guard lock(mutex_);
     }

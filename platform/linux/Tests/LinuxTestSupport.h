@@ -33,12 +33,12 @@ inline bool waitUntil(const std::function<bool()>& condition, double seconds = 1
     return held;
 }
 
-// A connection of its own to the session bus: another peer, with its own
-// unique name.
-inline GDBusConnection* newBusPeer() {
+// A connection of its own to a bus, the session bus unless told: another
+// peer, with its own unique name.
+inline GDBusConnection* newBusPeer(const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS")) {
     GError* error = nullptr;
     GDBusConnection* peer = g_dbus_connection_new_for_address_sync(
-        g_getenv("DBUS_SESSION_BUS_ADDRESS"),
+        address,
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, &error);

@@ -120,15 +120,6 @@ TEST_F(LoginItemsTest, TheUserTurningItOffInStartupApplicationsNeedsApproval) {
     EXPECT_EQ(loginItems.agent(plistName)->status(), appServiceNotRegistered);
 }
 
-TEST_F(LoginItemsTest, AnAgentWithoutItsPropertyListIsNotFound) {
-    LinuxServiceManagement loginItems(bus, system, bundle.info());
-    auto missing = loginItems.agent("me.ombrel.test.other.plist");
-    EXPECT_EQ(missing->status(), appServiceNotFound);
-    Error error;
-    EXPECT_FALSE(missing->registerService(&error));
-    EXPECT_NE(error.localizedDescription.find("me.ombrel.test.other.plist"), std::string::npos);
-}
-
 TEST_F(LoginItemsTest, ADeletedBundlesAgentCanStillBeUnregisteredAndTheReplyComesOffTheMainThread) {
     LinuxServiceManagement loginItems(bus, system, bundle.info());
     Error error;
@@ -151,7 +142,7 @@ TEST_F(LoginItemsTest, ADeletedBundlesAgentCanStillBeUnregisteredAndTheReplyCome
     EXPECT_FALSE(fs::exists(autostartPath()));
 }
 
-TEST_F(LoginItemsTest, TheAppsOwnLoginItemIsItsAutostartEntry) {
+TEST_F(LoginItemsTest, TheAppsOwnLoginItemIsItsAutostartEntryAndUnknownItemsAreNotFound) {
     LinuxServiceManagement loginItems(bus, system, bundle.info());
     auto app = loginItems.mainApp();
     EXPECT_EQ(app->status(), appServiceNotRegistered);
@@ -168,6 +159,10 @@ TEST_F(LoginItemsTest, TheAppsOwnLoginItemIsItsAutostartEntry) {
     LinuxServiceManagement loose(bus, system,
                                  BundleInfo{folder.path(), std::nullopt, folder.path() + "/tool", "tool"});
     EXPECT_EQ(loose.mainApp()->status(), appServiceNotFound);
+    auto missing = loginItems.agent("me.ombrel.test.other.plist");
+    EXPECT_EQ(missing->status(), appServiceNotFound);
+    EXPECT_FALSE(missing->registerService(&error));
+    EXPECT_NE(error.localizedDescription.find("me.ombrel.test.other.plist"), std::string::npos);
 }
 
 TEST(CommandLines, QuoteWhatTheShellRulesOfDesktopAndServiceFilesWouldSplitOrExpand) {

@@ -124,22 +124,26 @@ TEST(OpenApplication, StartsANewInstanceInItsOwnSessionWithTheGivenEnvironment) 
     SerialQueue system("test.system");
     LinuxWorkspace workspace(nullptr, system);
 
-    std::atomic<bool> done{false};
+    // Opens `path`, waits for the completion, and notes what it got where.
     RunningApplicationRef launched;
     std::optional<Error> failure;
     GThread* completedOn = nullptr;
+    const auto open = [&](const std::string& path, const OpenConfiguration& configuration) {
+        std::atomic<bool> done{false};
+        workspace.openApplication(path, configuration,
+                                  [&](RunningApplicationRef application, std::optional<Error> error) {
+                                      launched = std::move(application);
+                                      failure = std::move(error);
+                                      completedOn = g_thread_self();
+                                      done = true;
+                                  });
+        ASSERT_TRUE(waitUntil([&] { return done.load(); }));
+    };
     OpenConfiguration configuration;
     configuration.createsNewApplicationInstance = true;
     configuration.activates = false;
     configuration.environment = {{"KVX_AUTOPASTE_AGENT", "0"}};
-    workspace.openApplication(app, configuration,
-                              [&](RunningApplicationRef application, std::optional<Error> error) {
-                                  launched = std::move(application);
-                                  failure = std::move(error);
-                                  completedOn = g_thread_self();
-                                  done = true;
-                              });
-    ASSERT_TRUE(waitUntil([&] { return done.load(); }));
+    open(app, configuration);
     ASSERT_FALSE(failure) << failure->localizedDescription;
     ASSERT_TRUE(launched);
     EXPECT_NE(completedOn, g_thread_self());
@@ -152,14 +156,7 @@ TEST(OpenApplication, StartsANewInstanceInItsOwnSessionWithTheGivenEnvironment) 
     ::kill(pid, SIGKILL);
     EXPECT_TRUE(waitUntil([&] { return launched->isTerminated(); }));
 
-    done = false;
-    workspace.openApplication(folder.path() + "/Missing.app", {},
-                              [&](RunningApplicationRef application, std::optional<Error> error) {
-                                  launched = std::move(application);
-                                  failure = std::move(error);
-                                  done = true;
-                              });
-    ASSERT_TRUE(waitUntil([&] { return done.load(); }));
+    open(folder.path() + "/Missing.app", {});
     EXPECT_FALSE(launched);
     ASSERT_TRUE(failure);
     EXPECT_NE(failure->localizedDescription.find("Missing.app"), std::string::npos);

@@ -72,26 +72,12 @@ private:
                 result += c;
                 continue;
             }
-            if (position_ >= text_.size()) return std::nullopt;
-            switch (text_[position_++]) {
-                case '"':
-                    result += '"';
-                    break;
-                case '\\':
-                    result += '\\';
-                    break;
-                case 'n':
-                    result += '\n';
-                    break;
-                case 't':
-                    result += '\t';
-                    break;
-                case 'r':
-                    result += '\r';
-                    break;
-                default:
-                    return std::nullopt;
-            }
+            // Each escape the writer uses, and what it stands for.
+            static constexpr std::string_view escapes = "\"\"\\\\n\nt\tr\r";
+            const auto at =
+                position_ < text_.size() ? escapes.find(text_[position_++]) : std::string_view::npos;
+            if (at == std::string_view::npos || at % 2 != 0) return std::nullopt;
+            result += escapes[at + 1];
         }
         return std::nullopt;
     }

@@ -127,11 +127,7 @@ TEST_F(Faults, RemovingTheBundleUnderLoadUninstallsOnceAndEnds) {
 TEST_F(Faults, WhenTheSessionBusDiesTheAgentEndsWithoutSpinning) {
     // An agent of a bus of its own, with clients at work on it.
     PrivateServer privateBus(PrivateServer::Kind::bus);
-    GDBusConnection* watcher = g_dbus_connection_new_for_address_sync(
-        privateBus.address().c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
+    GDBusConnection* watcher = linux_test::newBusPeer(privateBus.address().c_str());
     ASSERT_NE(watcher, nullptr);
     auto watched = std::make_unique<Notifications>(watcher);
     const auto busAgent = helper->startAgent({{"DBUS_SESSION_BUS_ADDRESS", privateBus.address()}});
