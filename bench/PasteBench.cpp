@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "BenchServices.h"
 #include "BusBench.h"
 
 namespace quillory_bench {
@@ -222,21 +223,7 @@ public:
         return false;
     }
 
-    xcb_keycode_t keycodeFor(std::uint32_t keysym) {
-        const xcb_setup_t* setup = xcb_get_setup(c_);
-        const int count = setup->max_keycode - setup->min_keycode + 1;
-        xcb_get_keyboard_mapping_reply_t* mapping = xcb_get_keyboard_mapping_reply(
-            c_, xcb_get_keyboard_mapping(c_, setup->min_keycode, static_cast<std::uint8_t>(count)), nullptr);
-        if (mapping == nullptr) return 0;
-        const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(mapping);
-        xcb_keycode_t found = 0;
-        for (int i = 0; i < count && found == 0; ++i) {
-            if (keysyms[i * mapping->keysyms_per_keycode] == keysym)
-                found = static_cast<xcb_keycode_t>(setup->min_keycode + i);
-        }
-        std::free(mapping);
-        return found;
-    }
+    xcb_keycode_t keycodeFor(std::uint32_t keysym) { return bench::keycodeFor(c_, keysym); }
 
 private:
     xcb_window_t windowProperty(xcb_atom_t property) {
