@@ -7,31 +7,23 @@ namespace platform::macos {
 
 namespace {
 
-class MacEventSource : public EventSource {
+// Owns one Core Foundation object, released with the handle.
+template <typename Handle, typename Reference>
+class Owned : public Handle {
 public:
-    explicit MacEventSource(CGEventSourceRef source) : source_(source) {}
-    ~MacEventSource() override { CFRelease(source_); }
-    MacEventSource(const MacEventSource&) = delete;
-    MacEventSource& operator=(const MacEventSource&) = delete;
+    explicit Owned(Reference reference) : reference_(reference) {}
+    ~Owned() override { CFRelease(reference_); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
 
-    CGEventSourceRef get() const { return source_; }
+    Reference get() const { return reference_; }
 
 private:
-    CGEventSourceRef source_;
+    Reference reference_;
 };
 
-class MacKeyboardEvent : public KeyboardEvent {
-public:
-    explicit MacKeyboardEvent(CGEventRef event) : event_(event) {}
-    ~MacKeyboardEvent() override { CFRelease(event_); }
-    MacKeyboardEvent(const MacKeyboardEvent&) = delete;
-    MacKeyboardEvent& operator=(const MacKeyboardEvent&) = delete;
-
-    CGEventRef get() const { return event_; }
-
-private:
-    CGEventRef event_;
-};
+using MacEventSource = Owned<EventSource, CGEventSourceRef>;
+using MacKeyboardEvent = Owned<KeyboardEvent, CGEventRef>;
 
 }  // namespace
 
