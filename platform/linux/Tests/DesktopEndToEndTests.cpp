@@ -19,6 +19,7 @@ namespace {
 using namespace agent_harness;
 using desktop_test::Program;
 using desktop_test::runUntil;
+using desktop_test::switchTo;
 using desktop_test::windowIdOf;
 
 const std::string clip = "Clip from Quillory: Grüße, 42";
@@ -228,11 +229,6 @@ protected:
         EXPECT_TRUE(open());
         EXPECT_TRUE(runUntil([&] { return notifications.count("didStart") == 1; }, 30)) << "no agent started";
         return ownerOf(bus).value_or(0);
-    }
-
-    // The user switches to a window; returns once the window manager has.
-    static void switchTo(const std::string& window) {
-        ASSERT_EQ(desktop_test::run({"xdotool", "windowactivate", "--sync", window}), 0);
     }
 
     // Opens the helper again while its agent runs: the dialog it shows, read

@@ -163,6 +163,10 @@ int run(const std::vector<std::string>& arguments) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+void switchTo(const std::string& window) {
+    EXPECT_EQ(run({"xdotool", "windowactivate", "--sync", window}), 0);
+}
+
 std::string windowIdOf(const std::string& line) { return line.substr(line.rfind(' ') + 1); }
 
 bool hasWindowManager() {

@@ -56,6 +56,9 @@ private:
 // Runs a command to its end; its exit status.
 int run(const std::vector<std::string>& arguments);
 
+// The user switches to a window; returns once the window manager has.
+void switchTo(const std::string& window);
+
 // The X window id at the end of a "window ..." line.
 std::string windowIdOf(const std::string& line);
 

@@ -127,7 +127,7 @@ TEST_F(GtkAlertTest, ActivateSelfBringsTheAlertBackInFront) {
     onActivation = [&](bool alertInFront) {
         if (step == waitingForAlert && alertInFront) {
             step = switchedAway;
-            EXPECT_EQ(run({"xdotool", "windowactivate", "--sync", windowIdOf(*targetWindow)}), 0);
+            switchTo(windowIdOf(*targetWindow));
         } else if (step == switchedAway && !alertInFront) {
             step = broughtBack;
             desktop->activateSelf();

@@ -35,7 +35,7 @@ protected:
     // The user switches windows; returns once the window manager has made
     // the switch and the desktop has looked at the front, as a paste does.
     void switchTo(const std::string& window) {
-        ASSERT_EQ(run({"xdotool", "windowactivate", "--sync", window}), 0);
+        desktop_test::switchTo(window);
         front();
     }
 
@@ -65,63 +65,6 @@ bool postCommandV(platform::KeyboardEvents& keyboard) {
     keyboard.post(platform::sessionEventTap, *commandUp);
     return true;
 }
-
-// The server's keyboard mapping, changed by a test and put back after it.
-class KeyboardMapping {
-public:
-    KeyboardMapping() : c_(xcb_connect(nullptr, nullptr)) {
-        const xcb_setup_t* setup = xcb_get_setup(c_);
-        first_ = setup->min_keycode;
-        count_ = setup->max_keycode - setup->min_keycode + 1;
-        xcb_get_keyboard_mapping_reply_t* reply = xcb_get_keyboard_mapping_reply(
-            c_, xcb_get_keyboard_mapping(c_, first_, static_cast<std::uint8_t>(count_)), nullptr);
-        if (reply != nullptr) {
-            perKeycode_ = reply->keysyms_per_keycode;
-            const xcb_keysym_t* keysyms = xcb_get_keyboard_mapping_keysyms(reply);
-            original_.assign(keysyms, keysyms + count_ * perKeycode_);
-        }
-        std::free(reply);
-    }
-    ~KeyboardMapping() {
-        if (!original_.empty()) {
-            xcb_change_keyboard_mapping(c_, static_cast<std::uint8_t>(count_), first_, perKeycode_,
-                                        original_.data());
-        }
-        sync();
-        xcb_disconnect(c_);
-    }
-
-    bool isKnown() const { return !original_.empty(); }
-    // The key that yields `keysym` unshifted; 0 for none.
-    xcb_keycode_t keyFor(xcb_keysym_t keysym) const {
-        for (int i = 0; i < count_; ++i)
-            if (original_[static_cast<std::size_t>(i * perKeycode_)] == keysym) return keycode(i);
-        return 0;
-    }
-    // A key that yields nothing.
-    xcb_keycode_t spareKey() const {
-        for (int i = count_ - 1; i >= 0; --i)
-            if (original_[static_cast<std::size_t>(i * perKeycode_)] == 0) return keycode(i);
-        return 0;
-    }
-    void assign(xcb_keycode_t key, xcb_keysym_t lower, xcb_keysym_t upper) {
-        std::vector<xcb_keysym_t> row(perKeycode_, 0);
-        row[0] = lower;
-        if (perKeycode_ > 1) row[1] = upper;
-        xcb_change_keyboard_mapping(c_, 1, key, perKeycode_, row.data());
-        sync();
-    }
-
-private:
-    xcb_keycode_t keycode(int index) const { return static_cast<xcb_keycode_t>(first_ + index); }
-    void sync() { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
-
-    xcb_connection_t* c_;
-    xcb_keycode_t first_ = 0;
-    int count_ = 0;
-    std::uint8_t perKeycode_ = 0;
-    std::vector<xcb_keysym_t> original_;
-};
 
 // The server's keyboard layouts, set as a user sets them (setxkbmap), with
 // one group in use; plain US again after the test.
@@ -216,45 +159,6 @@ TEST_F(X11DesktopTest, ActivateProcessBringsBackItsLastWindowElseAnyAndRefusesUn
     const std::size_t mark = target.lines().size();
     EXPECT_TRUE(desktop->activateProcess(target.pid()));
     EXPECT_EQ(target.waitForLine("focus ", mark), "focus 0");
-}
-
-TEST_F(X11DesktopTest, AKeyboardMappingChangedBetweenPastesIsFollowed) {
-    KeyboardMapping mapping;
-    ASSERT_TRUE(mapping.isKnown());
-    const xcb_keycode_t vKey = mapping.keyFor('v');
-    const xcb_keycode_t spareKey = mapping.spareKey();
-    ASSERT_NE(vKey, 0);
-    ASSERT_NE(spareKey, 0);
-
-    Program target({QUILLORY_PASTE_TARGET});
-    Program mainApp({QUILLORY_MAIN_APP_STANDIN});
-    auto targetWindow = target.waitForLine("window 0 ");
-    auto mainAppWindow = mainApp.waitForLine("window ");
-    ASSERT_TRUE(targetWindow && mainAppWindow);
-    // Whichever window came up last has the focus: from the main app, the
-    // switch to the target is a change.
-    switchTo(windowIdOf(*mainAppWindow));
-    std::size_t mark = target.lines().size();
-    switchTo(windowIdOf(*targetWindow));
-    ASSERT_TRUE(target.waitForLine("focus 0", mark));
-    ASSERT_TRUE(postCommandV(desktop->keyboardEvents()));
-    ASSERT_TRUE(target.waitForLine("key 0 v control", mark));
-
-    // v moves to another key; its old key now types x.
-    mapping.assign(vKey, 'x', 'X');
-    mapping.assign(spareKey, 'v', 'V');
-    // The desktop hears of the change before it hears of this switch.
-    bool switched = false;
-    desktop->watchActivations([&] { switched = true; });
-    switchTo(windowIdOf(*mainAppWindow));
-    ASSERT_TRUE(runUntil([&] { return switched; }));
-    mark = target.lines().size();
-    switchTo(windowIdOf(*targetWindow));
-    ASSERT_TRUE(target.waitForLine("focus 0", mark));
-
-    ASSERT_TRUE(postCommandV(desktop->keyboardEvents()));
-    EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
-    EXPECT_EQ(target.waitForLine("key 0 x", mark, 2), std::nullopt);
 }
 
 namespace {
