@@ -123,23 +123,24 @@ private:
         return children;
     }
 
-    std::optional<pid_t> processOf(const std::string& name) {
-        GVariant* reply = call({"org.freedesktop.DBus", "/org/freedesktop/DBus"}, "org.freedesktop.DBus",
-                               "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()), "(u)");
+    // A method's one number, if it answered.
+    std::optional<guint32> number(const Object& object, const char* interface, const char* method,
+                                  GVariant* arguments = nullptr) {
+        GVariant* reply = call(object, interface, method, arguments, "(u)");
         if (reply == nullptr) return std::nullopt;
-        guint32 pid = 0;
-        g_variant_get(reply, "(u)", &pid);
+        guint32 value = 0;
+        g_variant_get(reply, "(u)", &value);
         g_variant_unref(reply);
-        return static_cast<pid_t>(pid);
+        return value;
+    }
+
+    std::optional<pid_t> processOf(const std::string& name) {
+        return number({"org.freedesktop.DBus", "/org/freedesktop/DBus"}, "org.freedesktop.DBus",
+                      "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()));
     }
 
     guint32 roleOf(const Object& object) {
-        GVariant* reply = call(object, accessibleInterface, "GetRole", nullptr, "(u)");
-        if (reply == nullptr) return ATSPI_ROLE_INVALID;
-        guint32 role = ATSPI_ROLE_INVALID;
-        g_variant_get(reply, "(u)", &role);
-        g_variant_unref(reply);
-        return role;
+        return number(object, accessibleInterface, "GetRole").value_or(ATSPI_ROLE_INVALID);
     }
 
     // The states as bits: state n is bit n % 32 of word n / 32.

@@ -12,8 +12,14 @@
 
 namespace desktop_test {
 
-class GLibPlatform::MainQueue : public platform::DispatchQueue {
+// The main queue on GLib's default main context, a log kept in `logLines`
+// and plain English text.
+class GLibPlatform::Services : public platform::DispatchQueue,
+                               public platform::LogSink,
+                               public platform::Localization {
 public:
+    explicit Services(std::vector<std::string>& lines) : lines_(lines) {}
+
     void async(WorkItem item) override { asyncAfter(0, std::move(item)); }
     void asyncAfter(double seconds, WorkItem item) override {
         auto* heapItem = new WorkItem(std::move(item));
@@ -24,38 +30,27 @@ public:
         auto destroy = [](gpointer data) { delete static_cast<WorkItem*>(data); };
         g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(seconds * 1000), run, heapItem, destroy);
     }
-};
-
-class GLibPlatform::Log : public platform::LogSink {
-public:
-    explicit Log(std::vector<std::string>& lines) : lines_(lines) {}
     void write(const platform::LogMessage& message) override {
         lines_.push_back(message.category + ": " +
                          platform::renderLogMessage(message.format, message.arguments, false));
     }
+    std::string localizedString(const std::string& key) override { return key; }
 
 private:
     std::vector<std::string>& lines_;
 };
 
-class GLibPlatform::English : public platform::Localization {
-public:
-    std::string localizedString(const std::string& key) override { return key; }
-};
-
-GLibPlatform::GLibPlatform() : queue_(new MainQueue), log_(new Log(logLines)), english_(new English) {
+GLibPlatform::GLibPlatform() : services_(new Services(logLines)) {
     platform::Services services;
-    services.mainQueue = queue_;
-    services.log = log_;
-    services.localization = english_;
+    services.mainQueue = services_;
+    services.log = services_;
+    services.localization = services_;
     platform::install(services);
 }
 
 GLibPlatform::~GLibPlatform() {
     platform::install({});
-    delete queue_;
-    delete log_;
-    delete english_;
+    delete services_;
 }
 
 bool runUntil(const std::function<bool()>& condition, double seconds) {
@@ -147,10 +142,9 @@ std::optional<std::string> Program::waitForLine(const std::string& prefix, std::
     return found;
 }
 
-int run(const std::vector<std::string>& arguments) {
+int run(std::vector<std::string> arguments) {
     std::vector<char*> argv;
-    std::vector<std::string> copy = arguments;
-    for (auto& argument : copy) argv.push_back(argument.data());
+    for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
     int status = -1;
     GError* error = nullptr;

@@ -21,12 +21,8 @@ public:
     std::vector<std::string> logLines;
 
 private:
-    class MainQueue;
-    class Log;
-    class English;
-    MainQueue* queue_;
-    Log* log_;
-    English* english_;
+    class Services;
+    Services* services_;
 };
 
 // Runs the main context until `condition` holds, at most `seconds`.
@@ -54,7 +50,7 @@ private:
 };
 
 // Runs a command to its end; its exit status.
-int run(const std::vector<std::string>& arguments);
+int run(std::vector<std::string> arguments);
 
 // The user switches to a window; returns once the window manager has.
 void switchTo(const std::string& window);
