@@ -66,6 +66,54 @@ bool postCommandV(platform::KeyboardEvents& keyboard) {
     return true;
 }
 
+// A bare top-level window of the test's own, optionally naming a process in
+// _NET_WM_PID, as some X clients do and others don't.
+class BareWindow {
+public:
+    explicit BareWindow(pid_t pid) : c_(xcb_connect(nullptr, nullptr)), window_(xcb_generate_id(c_)) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 100, 100, 200, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        if (pid > 0) {
+            const char name[] = "_NET_WM_PID";
+            xcb_intern_atom_reply_t* atom =
+                xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, sizeof name - 1, name), nullptr);
+            const auto value = static_cast<std::uint32_t>(pid);
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
+                                &value);
+            std::free(atom);
+        }
+        xcb_map_window(c_, window_);
+        xcb_flush(c_);
+    }
+    ~BareWindow() { xcb_disconnect(c_); }
+
+    std::string id() const { return std::to_string(window_); }
+    // Whether the window manager has shown the window (it then takes
+    // activation requests for it); asks again if not: a window manager
+    // still starting up may miss the first request.
+    bool show() {
+        xcb_get_window_attributes_reply_t* attributes =
+            xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window_), nullptr);
+        const bool shown = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        if (!shown) {
+            xcb_map_window(c_, window_);
+            xcb_flush(c_);
+        }
+        return shown;
+    }
+    // Returns once the server has destroyed it.
+    void close() {
+        xcb_destroy_window(c_, window_);
+        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+    }
+
+private:
+    xcb_connection_t* c_;
+    xcb_window_t window_;
+};
+
 // The server's keyboard layouts, set as a user sets them (setxkbmap), with
 // one group in use; plain US again after the test.
 class KeyboardLayouts {
@@ -160,59 +208,6 @@ TEST_F(X11DesktopTest, ActivateProcessBringsBackItsLastWindowElseAnyAndRefusesUn
     EXPECT_TRUE(desktop->activateProcess(target.pid()));
     EXPECT_EQ(target.waitForLine("focus ", mark), "focus 0");
 }
-
-namespace {
-
-// A bare top-level window of the test's own, optionally naming a process in
-// _NET_WM_PID, as some X clients do and others don't.
-class BareWindow {
-public:
-    explicit BareWindow(pid_t pid) : c_(xcb_connect(nullptr, nullptr)), window_(xcb_generate_id(c_)) {
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
-        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 100, 100, 200, 100, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-        if (pid > 0) {
-            const char name[] = "_NET_WM_PID";
-            xcb_intern_atom_reply_t* atom =
-                xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, sizeof name - 1, name), nullptr);
-            const auto value = static_cast<std::uint32_t>(pid);
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
-                                &value);
-            std::free(atom);
-        }
-        xcb_map_window(c_, window_);
-        xcb_flush(c_);
-    }
-    ~BareWindow() { xcb_disconnect(c_); }
-
-    std::string id() const { return std::to_string(window_); }
-    // Whether the window manager has shown the window (it then takes
-    // activation requests for it); asks again if not: a window manager
-    // still starting up may miss the first request.
-    bool show() {
-        xcb_get_window_attributes_reply_t* attributes =
-            xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window_), nullptr);
-        const bool shown = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        std::free(attributes);
-        if (!shown) {
-            xcb_map_window(c_, window_);
-            xcb_flush(c_);
-        }
-        return shown;
-    }
-    void close() {
-        xcb_destroy_window(c_, window_);
-        sync();
-    }
-
-private:
-    void sync() { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
-
-    xcb_connection_t* c_;
-    xcb_window_t window_;
-};
-
-}  // namespace
 
 TEST_F(X11DesktopTest, AWindowWithoutAProcessEndsItsApplicationWhenClosedAProcessOnlyWhenItEnds) {
     platform::linux_platform::LinuxWorkspace workspace(desktop.get(), platform::DispatchQueue::main());
