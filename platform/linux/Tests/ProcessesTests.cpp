@@ -18,18 +18,13 @@ namespace {
 namespace fs = std::filesystem;
 using linux_test::waitUntil;
 
-GPid start(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    auto copies = arguments;
-    for (auto& argument : copies) argv.push_back(argument.data());
-    argv.push_back(nullptr);
+// Runs `program 60`, a child of this process until it is reaped; returns
+// once the program has been executed.
+GPid start(const std::string& program) {
+    const char* argv[] = {program.c_str(), "60", nullptr};
     GPid pid = 0;
-    GError* error = nullptr;
-    g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &error);
-    if (error != nullptr) {
-        ADD_FAILURE() << error->message;
-        g_error_free(error);
-    }
+    EXPECT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                              nullptr, &pid, nullptr));
     return pid;
 }
 
@@ -52,8 +47,8 @@ TEST(RunningApplications, AreFoundByBundleEvenReplacedOrDeletedAndStayTerminated
     LinuxWorkspace workspace(nullptr, main);
     EXPECT_TRUE(pidsOf(workspace, identifier).empty());
 
-    const GPid first = start({sleeper, "60"});
-    const GPid second = start({sleeper, "60"});
+    const GPid first = start(sleeper);
+    const GPid second = start(sleeper);
     EXPECT_EQ(pidsOf(workspace, identifier),
               (std::vector<ProcessIdentifier>{std::min(first, second), std::max(first, second)}));
     // A new copy installed over the old one: the running processes still
@@ -106,11 +101,9 @@ TEST(OpenApplication, StartsANewInstanceInItsOwnSessionWithTheGivenEnvironment) 
                                   });
         ASSERT_TRUE(waitUntil([&] { return done.load(); }));
     };
-    OpenConfiguration configuration;
-    configuration.createsNewApplicationInstance = true;
-    configuration.activates = false;
-    configuration.environment = {{"KVX_AUTOPASTE_AGENT", "0"}};
-    open(app, configuration);
+    open(app, {.createsNewApplicationInstance = true,
+               .activates = false,
+               .environment = {{"KVX_AUTOPASTE_AGENT", "0"}}});
     ASSERT_FALSE(failure) << failure->localizedDescription;
     ASSERT_TRUE(launched);
     EXPECT_NE(completedOn, g_thread_self());
