@@ -155,27 +155,23 @@ TEST_F(BusXPCTest, APeerLeavingEndsItsConnectionAfterTheCallsItSentBefore) {
 
 TEST_F(BusXPCTest, AnotherUserIsRefusedBeforeAnythingReachesTheObject) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to call as another user";
-    for (const std::string method : {"Ping", "Paste"}) {
-        const std::string target = std::string(interfaceName) + "." + method;
-        const char* argv[] = {"setpriv",  "--reuid=65534", "--regid=65534", "--clear-groups", "gdbus",
-                              "call",     "--session",     "--dest",        busName,          "--object-path",
-                              objectPath, "--method",      target.c_str(),  nullptr};
-        const std::string address =
-            std::string("DBUS_SESSION_BUS_ADDRESS=") + g_getenv("DBUS_SESSION_BUS_ADDRESS");
-        const char* envp[] = {address.c_str(), "HOME=/", "PATH=/usr/sbin:/usr/bin:/sbin:/bin", nullptr};
-        gchar* out = nullptr;
-        gchar* err = nullptr;
-        gint status = 0;
-        ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<char**>(argv), const_cast<char**>(envp),
-                                 G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err, &status, nullptr));
-        EXPECT_FALSE(g_spawn_check_wait_status(status, nullptr));
-        EXPECT_NE(std::string(err).find("org.freedesktop.DBus.Error.AccessDenied"), std::string::npos) << err;
-        g_free(out);
-        g_free(err);
-    }
-    // Each caller got a connection, which the platform refused and ended.
-    EXPECT_EQ(recorder->read(recorder->accepted).size(), 2u);
-    EXPECT_TRUE(waitUntil([&] { return recorder->read(recorder->ended).size() == 2; }));
+    const std::string target = std::string(interfaceName) + ".Paste";
+    const char* argv[] = {"setpriv",  "--reuid=65534", "--regid=65534", "--clear-groups", "gdbus",
+                          "call",     "--session",     "--dest",        busName,          "--object-path",
+                          objectPath, "--method",      target.c_str(),  nullptr};
+    const std::string address =
+        std::string("DBUS_SESSION_BUS_ADDRESS=") + g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    const char* envp[] = {address.c_str(), "HOME=/", "PATH=/usr/sbin:/usr/bin:/sbin:/bin", nullptr};
+    gchar* err = nullptr;
+    gint status = 0;
+    ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<char**>(argv), const_cast<char**>(envp), G_SPAWN_SEARCH_PATH,
+                             nullptr, nullptr, nullptr, &err, &status, nullptr));
+    EXPECT_FALSE(g_spawn_check_wait_status(status, nullptr));
+    EXPECT_NE(std::string(err).find("org.freedesktop.DBus.Error.AccessDenied"), std::string::npos) << err;
+    g_free(err);
+    // The caller got a connection, which the platform refused and ended.
+    EXPECT_EQ(recorder->read(recorder->accepted).size(), 1u);
+    EXPECT_TRUE(waitUntil([&] { return recorder->read(recorder->ended).size() == 1; }));
     EXPECT_TRUE(recorder->read(recorder->calls).empty());
 }
 

@@ -30,10 +30,8 @@ struct AgentBundle {
             "<key>MachServices</key><dict><key>1TESTTEAM1.me.ombrel.test.service</key><true/></dict>"
             "</dict></plist>\n");
     }
-    BundleInfo info() const {
-        return BundleInfo{path, "me.ombrel.test.helper", path + "/Contents/MacOS/Test Helper", "Test Helper"};
-    }
     std::string path;
+    BundleInfo info{path, "me.ombrel.test.helper", path + "/Contents/MacOS/Test Helper", "Test Helper"};
 };
 
 std::string autostartPath() { return autostartFilePath("me.ombrel.test.agent"); }
@@ -62,7 +60,7 @@ protected:
 
 TEST_F(LoginItemsTest,
        TheAgentIsRegisteredInBothFilesTheUserCanTurnItOffAndItsUnregisteredEvenWithoutItsBundle) {
-    LinuxServiceManagement loginItems(bus, system, bundle.info());
+    LinuxServiceManagement loginItems(bus, system, bundle.info);
     EXPECT_EQ(loginItems.agent(plistName)->status(), appServiceNotRegistered);
     Error error;
     ASSERT_TRUE(loginItems.agent(plistName)->registerService(&error)) << error.localizedDescription;
@@ -119,7 +117,7 @@ TEST_F(LoginItemsTest,
 }
 
 TEST_F(LoginItemsTest, TheAppsOwnLoginItemIsItsAutostartEntryAndUnknownItemsAreNotFound) {
-    LinuxServiceManagement loginItems(bus, system, bundle.info());
+    LinuxServiceManagement loginItems(bus, system, bundle.info);
     auto app = loginItems.mainApp();
     EXPECT_EQ(app->status(), appServiceNotRegistered);
     Error error;
