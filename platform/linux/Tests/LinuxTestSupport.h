@@ -42,10 +42,8 @@ inline GDBusConnection* newBusPeer(const char* address = g_getenv("DBUS_SESSION_
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, &error);
-    if (error != nullptr) {
-        ADD_FAILURE() << error->message;
-        g_error_free(error);
-    }
+    EXPECT_NE(peer, nullptr) << error->message;
+    g_clear_error(&error);
     return peer;
 }
 
