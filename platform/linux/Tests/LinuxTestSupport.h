@@ -42,32 +42,10 @@ inline GDBusConnection* newBusPeer(const char* address = g_getenv("DBUS_SESSION_
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, &error);
-    if (error != nullptr) {
-        ADD_FAILURE() << error->message;
-        g_error_free(error);
-    }
+    EXPECT_NE(peer, nullptr) << error->message;
+    g_clear_error(&error);
     return peer;
 }
-
-// A fresh folder under the session's temporary home, removed afterwards.
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::string pattern = std::string(g_get_tmp_dir()) + "/quillory-test.XXXXXX";
-        path_ = g_mkdtemp(pattern.data()) != nullptr ? pattern : "";
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 inline void writeText(const std::string& path, const std::string& text) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -79,12 +57,25 @@ inline std::string readText(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// The Info.plist of a bundle with that identifier and executable.
-inline std::string infoPlist(const std::string& identifier, const std::string& executable) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-           "<key>CFBundleIdentifier</key><string>" +
-           identifier + "</string><key>CFBundleExecutable</key><string>" + executable +
-           "</string><key>CFBundleName</key><string>Test Helper</string></dict></plist>\n";
+// A fresh folder in the session's temporary home, which the session removes.
+inline std::string freshFolder() {
+    std::string pattern = std::string(g_getenv("HOME")) + "/test.XXXXXX";
+    return g_mkdtemp(pattern.data()) != nullptr ? pattern : "";
+}
+
+// An application bundle at `path` with that identifier, whose executable,
+// `Contents/MacOS/<executable>`, holds `program`; returns the executable.
+inline std::string writeBundle(const std::string& path, const std::string& identifier,
+                               const std::string& executable, const std::string& program) {
+    writeText(path + "/Contents/Info.plist",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+              "<key>CFBundleIdentifier</key><string>" +
+                  identifier + "</string><key>CFBundleExecutable</key><string>" + executable +
+                  "</string><key>CFBundleName</key><string>Test Helper</string></dict></plist>\n");
+    const std::string executablePath = path + "/Contents/MacOS/" + executable;
+    writeText(executablePath, program);
+    std::filesystem::permissions(executablePath, std::filesystem::perms::owner_all);
+    return executablePath;
 }
 
 // A process that can be watched for its end without being its parent.

@@ -1,6 +1,4 @@
-#include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,40 +16,16 @@ namespace platform::linux_platform {
 namespace {
 
 namespace fs = std::filesystem;
-using linux_test::TemporaryFolder;
 using linux_test::waitUntil;
-using linux_test::writeText;
 
-// A bundle whose executable is a copy of sleep(1).
-struct SleeperBundle {
-    explicit SleeperBundle(const std::string& folder, const std::string& identifier)
-        : path(folder + "/Sleeper.app"), executable(path + "/Contents/MacOS/Sleeper") {
-        writeText(path + "/Contents/Info.plist", linux_test::infoPlist(identifier, "Sleeper"));
-        fs::create_directories(path + "/Contents/MacOS");
-        fs::copy_file("/usr/bin/sleep", executable);
-    }
-    std::string path;
-    std::string executable;
-};
-
-GPid start(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    auto copies = arguments;
-    for (auto& argument : copies) argv.push_back(argument.data());
-    argv.push_back(nullptr);
+// Runs `program 60`, a child of this process until it is reaped; returns
+// once the program has been executed.
+GPid start(const std::string& program) {
+    const char* argv[] = {program.c_str(), "60", nullptr};
     GPid pid = 0;
-    GError* error = nullptr;
-    g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, &error);
-    if (error != nullptr) {
-        ADD_FAILURE() << error->message;
-        g_error_free(error);
-    }
+    EXPECT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                              nullptr, &pid, nullptr));
     return pid;
-}
-
-void stop(GPid pid) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
 }
 
 std::vector<ProcessIdentifier> pidsOf(Workspace& workspace, const std::string& identifier) {
@@ -63,64 +37,52 @@ std::vector<ProcessIdentifier> pidsOf(Workspace& workspace, const std::string& i
     return pids;
 }
 
-TEST(RunningApplications, AreFoundByBundleEvenAfterTheirExecutableWasReplacedOrDeleted) {
-    TemporaryFolder folder;
+TEST(RunningApplications, AreFoundByBundleEvenReplacedOrDeletedAndStayTerminatedOnceEnded) {
     const std::string identifier = "me.ombrel.test.sleeper" + std::to_string(::getpid());
-    SleeperBundle bundle(folder.path(), identifier);
+    // A bundle whose executable is a copy of sleep(1).
+    const std::string sleeper =
+        linux_test::writeBundle(linux_test::freshFolder() + "/Sleeper.app", identifier, "Sleeper", "");
+    fs::copy_file("/usr/bin/sleep", sleeper, fs::copy_options::overwrite_existing);
     ContextQueue main(g_main_context_default());
     LinuxWorkspace workspace(nullptr, main);
     EXPECT_TRUE(pidsOf(workspace, identifier).empty());
 
-    const GPid first = start({bundle.executable, "60"});
-    const GPid second = start({bundle.executable, "60"});
+    const GPid first = start(sleeper);
+    const GPid second = start(sleeper);
     EXPECT_EQ(pidsOf(workspace, identifier),
               (std::vector<ProcessIdentifier>{std::min(first, second), std::max(first, second)}));
     // A new copy installed over the old one: the running processes still
     // belong to the bundle.
-    fs::copy_file("/usr/bin/sleep", bundle.executable + ".new");
-    fs::rename(bundle.executable + ".new", bundle.executable);
-    EXPECT_EQ(executableOfProcess(first), bundle.executable);
+    fs::copy_file("/usr/bin/sleep", sleeper + ".new");
+    fs::rename(sleeper + ".new", sleeper);
+    EXPECT_EQ(executableOfProcess(first), sleeper);
     EXPECT_EQ(pidsOf(workspace, identifier).size(), 2u);
-    fs::remove(bundle.executable);
-    EXPECT_EQ(pidsOf(workspace, identifier).size(), 2u);
+    fs::remove(sleeper);
     EXPECT_TRUE(pidsOf(workspace, identifier + ".other").empty());
-    stop(first);
-    stop(second);
+    const auto applications = workspace.runningApplications(identifier);
+    ASSERT_EQ(applications.size(), 2u);
+
+    // Not yet reaped: a zombie has ended, although its number still exists.
+    for (const auto& application : applications) {
+        const ProcessIdentifier pid = application->processIdentifier();
+        EXPECT_FALSE(application->isTerminated());
+        linux_test::Watched process(pid);
+        ::kill(pid, SIGKILL);
+        ASSERT_TRUE(waitUntil([&] { return process.hasEnded(); }));
+        EXPECT_EQ(::kill(pid, 0), 0);
+        EXPECT_TRUE(application->isTerminated());
+        ::waitpid(pid, nullptr, 0);
+        EXPECT_TRUE(application->isTerminated());
+        // Without a desktop nothing can be activated.
+        EXPECT_FALSE(application->activate(ApplicationActivationOptions::none));
+    }
     EXPECT_TRUE(pidsOf(workspace, identifier).empty());
 }
 
-TEST(RunningApplications, StayTerminatedOnceEndedWhateverHappensToTheirNumber) {
-    TemporaryFolder folder;
-    const std::string identifier = "me.ombrel.test.ending" + std::to_string(::getpid());
-    SleeperBundle bundle(folder.path(), identifier);
-    ContextQueue main(g_main_context_default());
-    LinuxWorkspace workspace(nullptr, main);
-    const GPid pid = start({bundle.executable, "60"});
-    const auto applications = workspace.runningApplications(identifier);
-    ASSERT_EQ(applications.size(), 1u);
-    const auto& application = applications.front();
-    EXPECT_FALSE(application->isTerminated());
-    // Not yet reaped: a zombie has ended, although its number still exists.
-    ::kill(pid, SIGKILL);
-    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    ASSERT_GE(pidfd, 0);
-    pollfd ended{pidfd, POLLIN, 0};
-    ASSERT_EQ(::poll(&ended, 1, 10000), 1);
-    ::close(pidfd);
-    EXPECT_EQ(::kill(pid, 0), 0);
-    EXPECT_TRUE(application->isTerminated());
-    ::waitpid(pid, nullptr, 0);
-    EXPECT_TRUE(application->isTerminated());
-    // Without a desktop nothing can be activated.
-    EXPECT_FALSE(application->activate(ApplicationActivationOptions::none));
-}
-
 TEST(OpenApplication, StartsANewInstanceInItsOwnSessionWithTheGivenEnvironment) {
-    TemporaryFolder folder;
-    const std::string app = folder.path() + "/Launched.app";
-    writeText(app + "/Contents/Info.plist", linux_test::infoPlist("me.ombrel.test.launched", "run"));
-    writeText(app + "/Contents/MacOS/run", "#!/bin/sh\nexec sleep 60\n");
-    fs::permissions(app + "/Contents/MacOS/run", fs::perms::owner_all);
+    const std::string folder = linux_test::freshFolder();
+    const std::string app = folder + "/Launched.app";
+    linux_test::writeBundle(app, "me.ombrel.test.launched", "run", "#!/bin/sh\nexec sleep 60\n");
     SerialQueue system("test.system");
     LinuxWorkspace workspace(nullptr, system);
 
@@ -139,11 +101,9 @@ TEST(OpenApplication, StartsANewInstanceInItsOwnSessionWithTheGivenEnvironment) 
                                   });
         ASSERT_TRUE(waitUntil([&] { return done.load(); }));
     };
-    OpenConfiguration configuration;
-    configuration.createsNewApplicationInstance = true;
-    configuration.activates = false;
-    configuration.environment = {{"KVX_AUTOPASTE_AGENT", "0"}};
-    open(app, configuration);
+    open(app, {.createsNewApplicationInstance = true,
+               .activates = false,
+               .environment = {{"KVX_AUTOPASTE_AGENT", "0"}}});
     ASSERT_FALSE(failure) << failure->localizedDescription;
     ASSERT_TRUE(launched);
     EXPECT_NE(completedOn, g_thread_self());
@@ -156,7 +116,7 @@ TEST(OpenApplication, StartsANewInstanceInItsOwnSessionWithTheGivenEnvironment) 
     ::kill(pid, SIGKILL);
     EXPECT_TRUE(waitUntil([&] { return launched->isTerminated(); }));
 
-    open(folder.path() + "/Missing.app", {});
+    open(folder + "/Missing.app", {});
     EXPECT_FALSE(launched);
     ASSERT_TRUE(failure);
     EXPECT_NE(failure->localizedDescription.find("Missing.app"), std::string::npos);
