@@ -27,25 +27,6 @@ protected:
     }
 };
 
-TEST_F(AgentRuntime, StartsListeningThenAnnouncesItselfAndAsksForThePermissionOnce) {
-    desktop.accessibility.trusted = false;
-    bool listeningWhenAnnounced = false;
-    desktop.notifications.onPost = [&](const std::string& name) {
-        if (name != didStart) return;
-        const auto* listener = desktop.xpc.listener(service);
-        listeningWhenAnnounced = listener != nullptr && listener->resumed && listener->delegate != nullptr;
-    };
-    startAgent();
-
-    EXPECT_EQ(desktop.accessibility.requests, 1);
-    EXPECT_EQ(desktop.process.automaticTerminationDisabledFor,
-              std::vector<std::string>{"Waits for Quillory's paste requests"});
-    EXPECT_EQ(desktop.log.count("Agent running. Permission to post events: false"), 1u);
-    ASSERT_EQ(desktop.notifications.count(didStart), 1u);
-    EXPECT_TRUE(listeningWhenAnnounced);
-    EXPECT_EQ(desktop.notifications.count(willStop), 0u);
-}
-
 TEST_F(AgentRuntime, OutsideAnApplicationsFolderItUninstallsWithoutEverServing) {
     desktop.bundle.path = "/Users/ada/Downloads/Quillory Helper.app";
     desktop.loginItems.agentState.status = platform::appServiceEnabled;
@@ -163,13 +144,30 @@ TEST_F(AgentRuntime, WithThePermissionOpenedAgainUnchangedItSaysItIsOnEachTime) 
     EXPECT_FALSE(desktop.application.isTerminated());
 }
 
-// From the main app's request to its reply and the permission explanation.
-TEST_F(AgentRuntime, ThePasteRoadFromRequestToReplyAndPrompt) {
+// From the start, without the permission, to the main app's request, its
+// reply and the permission explanation.
+TEST_F(AgentRuntime, StartsListeningThenAnnouncesItselfAndServesThePasteRoadToReplyAndPrompt) {
     auto editor = desktop.workspace.launch(600, "org.example.editor");
     auto quilloryApp = desktop.workspace.launch(610, testing::mainAppBundleIdentifier);
     desktop.workspace.bringToFront(editor);
     desktop.accessibility.trusted = false;
+    bool listeningWhenAnnounced = false;
+    desktop.notifications.onPost = [&](const std::string& name) {
+        if (name != didStart) return;
+        const auto* listener = desktop.xpc.listener(service);
+        listeningWhenAnnounced = listener != nullptr && listener->resumed && listener->delegate != nullptr;
+    };
     startAgent();
+
+    EXPECT_EQ(desktop.accessibility.requests, 1);  // asked once, at the start
+    EXPECT_EQ(desktop.process.automaticTerminationDisabledFor,
+              std::vector<std::string>{"Waits for Quillory's paste requests"});
+    EXPECT_EQ(desktop.log.count("Agent running. Permission to post events: false"), 1u);
+    ASSERT_EQ(desktop.notifications.count(didStart), 1u);
+    EXPECT_TRUE(desktop.notifications.posted.at(0).deliverImmediately);
+    EXPECT_TRUE(listeningWhenAnnounced);
+    EXPECT_EQ(desktop.notifications.count(willStop), 0u);
+
     desktop.workspace.bringToFront(quilloryApp);  // the user opens Quillory and picks a clip
     desktop.runUntilIdle();
 

@@ -34,25 +34,6 @@ TEST_F(Entry, StartsAsAnAccessoryWhoseDelegateOutlivesTheApplicationsWeakReferen
     EXPECT_EQ(process::application, &desktop.application);
 }
 
-TEST_F(Entry, AnAgentAnnouncesEveryOrderlyTerminationAndReopenIsAnsweredFalseInBothModes) {
-    desktop.process.environmentVariables["KVX_AUTOPASTE_AGENT"] = "0";
-    AutoPasteHelper setUp;
-    EXPECT_FALSE(setUp.applicationShouldHandleReopen(true));
-    EXPECT_FALSE(setUp.applicationShouldHandleReopen(false));
-    setUp.applicationWillTerminate();
-    EXPECT_TRUE(desktop.notifications.posted.empty());
-    EXPECT_TRUE(desktop.alerts.shown.empty());
-    EXPECT_TRUE(desktop.workspace.launches.empty());
-
-    desktop.process.environmentVariables["KVX_AUTOPASTE_AGENT"] = "1";
-    AutoPasteHelper agent;
-    EXPECT_FALSE(agent.applicationShouldHandleReopen(false));
-    agent.applicationWillTerminate();
-    ASSERT_EQ(desktop.notifications.posted.size(), 1u);
-    EXPECT_EQ(desktop.notifications.posted[0].name, HelperXPC::willStop);
-    EXPECT_TRUE(desktop.notifications.posted[0].deliverImmediately);
-}
-
 TEST_F(Entry, IdentityOfTheExecutableOnDiskAndItsEquality) {
     EXPECT_EQ(ExecutableIdentity::current(), (ExecutableIdentity{7, at(1'700'000'000)}));
 

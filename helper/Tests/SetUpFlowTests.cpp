@@ -34,6 +34,7 @@ TEST_F(SetUpFlow, AFirstSetUpClearsEarlierInstallationsRegistersTheAgentAndQuits
     desktop.files.addFile(legacyFile);
     desktop.loginItems.mainAppState.status = platform::appServiceEnabled;
     startHelper(std::nullopt);
+    EXPECT_FALSE(desktop.application.reopen());  // only an agent answers a reopen
 
     EXPECT_FALSE(desktop.files.fileExists(legacyFile));
     // Both are gone before the agent is registered.
