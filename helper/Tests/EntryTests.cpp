@@ -52,31 +52,23 @@ TEST_F(Entry, IdentityOfTheExecutableOnDiskAndItsEquality) {
     EXPECT_NE((ExecutableIdentity{7, at(5)}), (ExecutableIdentity{7, at(5) + std::chrono::nanoseconds(1)}));
 }
 
-TEST(HelperXPCContract, ExportsExactlyPingAndPasteAndAnswersAStrayRequest) {
+TEST(HelperXPCContract, ExportsExactlyPingAndPasteAndAnswersAStrayRequestFalse) {
     // The names themselves are what the Linux end-to-end tests call and hear.
     EXPECT_EQ(HelperXPC::clientRequirement.size(), 158u);
 
-    struct Recorder : AutoPasteHelperXPC {
-        std::vector<std::string> calls;
-        void ping(Reply reply) override {
-            calls.push_back("ping");
-            reply(true);
-        }
-        void paste(Reply reply) override {
-            calls.push_back("paste");
-            reply(true);
-        }
-    } recorder;
     const auto interface = AutoPasteHelperXPC::interface();
     EXPECT_EQ(interface.protocolName, "AutoPasteHelperXPC");
     EXPECT_EQ(interface.selectors, (std::vector<std::string>{"pingWithReply:", "pasteWithReply:"}));
 
+    // Ping and paste reach the service through the fake connection; only a
+    // selector the platform should never deliver is left to check here.
+    struct Unreachable : AutoPasteHelperXPC {
+        void ping(Reply) override { ADD_FAILURE(); }
+        void paste(Reply) override { ADD_FAILURE(); }
+    } object;
     std::vector<bool> replies;
-    for (const auto& selector : {"pasteWithReply:", "pingWithReply:", "quitWithReply:"}) {
-        recorder.invoke(selector, [&](bool value) { replies.push_back(value); });
-    }
-    EXPECT_EQ(recorder.calls, (std::vector<std::string>{"paste", "ping"}));
-    EXPECT_EQ(replies, (std::vector<bool>{true, true, false}));
+    object.invoke("quitWithReply:", [&](bool value) { replies.push_back(value); });
+    EXPECT_EQ(replies, std::vector<bool>{false});
 }
 
 }  // namespace

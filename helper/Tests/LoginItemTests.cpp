@@ -38,11 +38,7 @@ struct Finished {
 
 class LoginItemStory : public testing::HelperStory {
 protected:
-    std::function<void()> recordUnregistered() {
-        return
-            [this] { finished.push_back({desktop.scheduler.now(), desktop.scheduler.currentQueueLabel()}); };
-    }
-    std::function<void(bool)> recordReloaded() {
+    std::function<void(bool)> recordFinished() {
         return [this](bool ok) {
             finished.push_back({desktop.scheduler.now(), desktop.scheduler.currentQueueLabel(), ok});
         };
@@ -89,7 +85,7 @@ TEST(LoginItemRegistration, EachStatusLeadsToItsOutcomeAndOnlyAbsentAgentsAreReg
 
 TEST_F(LoginItemStory, UnregisterFinishesOnTheReplyOnALaterMainQueueTurnAndTheTimerFindsItDone) {
     desktop.loginItems.agentState.status = platform::appServiceEnabled;
-    LoginItem::unregisterAgent(recordUnregistered());
+    LoginItem::unregisterAgent([record = recordFinished()] { record(true); });
     EXPECT_TRUE(finished.empty());  // returns at once, before any reply
 
     desktop.runUntilIdle();
@@ -106,7 +102,7 @@ TEST_F(LoginItemStory, UnregisterFinishesOnTheReplyOnALaterMainQueueTurnAndTheTi
     // A reload logs its own outcome, not the unregister's.
     desktop.log.lines.clear();
     finished.clear();
-    LoginItem::reloadAgent(recordReloaded());
+    LoginItem::reloadAgent(recordFinished());
     desktop.advance(60);
     EXPECT_EQ(finished, (std::vector<Finished>{{seconds(60), "main", true}}));
     EXPECT_EQ(loginItemLog(desktop), std::vector<std::string>{"info: Reloaded the agent."});
@@ -118,7 +114,7 @@ TEST_F(LoginItemStory, ReloadWithoutAReplyInTimeRegistersOnceAfterTenSecondsOnTh
     desktop.loginItems.agentState.status = platform::appServiceEnabled;
     desktop.loginItems.agentState.unregisterReply = UnregisterReply::late(15, platform::Error{"Busy"});
     desktop.loginItems.agentState.registerError = platform::Error{"Not permitted"};
-    LoginItem::reloadAgent(recordReloaded());
+    LoginItem::reloadAgent(recordFinished());
     desktop.advance(9.999);
     EXPECT_TRUE(finished.empty());
     EXPECT_EQ(desktop.loginItems.count("agent", "register"), 0u);
@@ -142,7 +138,7 @@ TEST_F(LoginItemStory, ReloadWithoutAReplyInTimeRegistersOnceAfterTenSecondsOnTh
 TEST_F(LoginItemStory, AFailedUnregisterStillRegistersAndTheTimerLaterDoesNothing) {
     desktop.loginItems.agentState.unregisterReply =
         UnregisterReply::late(0.5, platform::Error{"No such job"});
-    LoginItem::reloadAgent(recordReloaded());
+    LoginItem::reloadAgent(recordFinished());
     desktop.advance(0.5);
     EXPECT_EQ(finished, (std::vector<Finished>{{seconds(0.5), "main", true}}));
     EXPECT_EQ(desktop.log.find("Could not unregister the agent: No such job")->queue, "system");
