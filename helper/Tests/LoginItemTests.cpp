@@ -54,17 +54,14 @@ TEST(LoginItemRegistration, EachStatusLeadsToItsOutcomeAndOnlyAbsentAgentsAreReg
         std::size_t registerCalls;
         std::string logged;
     };
+    const std::string turnedOff = "info: Agent is turned off in System Settings → Login Items.";
     for (const Case& step : {
              Case{0, {}, Outcome::registered, 1, "info: Registered the agent."},
              Case{3, {}, Outcome::registered, 1, "info: Registered the agent."},
              Case{0, "Operation not permitted", Outcome::registrationFailed, 1,
                   "error: Could not register the agent: Operation not permitted"},
              Case{1, {}, Outcome::alreadyRegistered, 0, "info: Agent already registered."},
-             Case{2,
-                  {},
-                  Outcome::needsApproval,
-                  0,
-                  "info: Agent is turned off in System Settings → Login Items."},
+             Case{2, {}, Outcome::needsApproval, 0, turnedOff},
              Case{4, {}, Outcome::registrationFailed, 0, "error: Unknown agent status 4"},
              Case{-1, {}, Outcome::registrationFailed, 0, "error: Unknown agent status -1"},
          }) {
@@ -154,7 +151,8 @@ TEST_F(LoginItemStory, AFailedUnregisterStillRegistersAndTheTimerLaterDoesNothin
 
 const std::string legacyAgent = "/Users/ada/Library/LaunchAgents/me.ombrel.quillory.autopastehelper.plist";
 
-TEST_F(LoginItemStory, LegacyLaunchAgentFolderAndEnabledPrototypeItemAreRemovedAndNothingElse) {
+TEST_F(LoginItemStory, LegacyLaunchAgentAndEnabledPrototypeItemAreRemovedFailuresLoggedAndNothingElse) {
+    desktop.files.home = "/Users/ada/";  // the path still gets exactly one slash
     // Without them, nothing is touched or logged.
     desktop.files.addFile("/Users/ada/Library/LaunchAgents/me.ombrel.quillory.autopastehelper.agent.plist");
     for (const std::int64_t status : {platform::appServiceNotRegistered, platform::appServiceRequiresApproval,
@@ -170,35 +168,27 @@ TEST_F(LoginItemStory, LegacyLaunchAgentFolderAndEnabledPrototypeItemAreRemovedA
     desktop.files.addFolder(legacyAgent);
     desktop.files.addFile(legacyAgent + "/Contents/Info.plist");
     desktop.loginItems.mainAppState.status = platform::appServiceEnabled;
-
     LoginItem::removeLegacyLaunchAgent();
     LoginItem::removePrototypeLoginItem();
-
     EXPECT_FALSE(desktop.files.fileExists(legacyAgent));
     EXPECT_FALSE(desktop.files.fileExists(legacyAgent + "/Contents/Info.plist"));
     EXPECT_EQ(desktop.loginItems.count("mainApp", "unregister"), 1u);
     EXPECT_EQ(desktop.loginItems.mainAppState.status, platform::appServiceNotRegistered);
     EXPECT_TRUE(desktop.loginItems.agentPlistNames.empty());
-    EXPECT_EQ(loginItemLog(desktop), (std::vector<std::string>{
-                                         "info: Removed the helper 1.x LaunchAgent at " + legacyAgent,
-                                         "info: Removed the app's own login item.",
-                                     }));
-}
 
-TEST_F(LoginItemStory, CleanUpFailuresAreLoggedAndRegistrationGoesOn) {
-    desktop.files.home = "/Users/ada/";  // the path still gets exactly one slash
+    // Failures are logged, and the registration goes on.
     desktop.files.addFile(legacyAgent);
     desktop.files.failRemoval(legacyAgent, "Permission denied");
     desktop.loginItems.mainAppState.status = platform::appServiceEnabled;
     desktop.loginItems.mainAppState.unregisterError = platform::Error{"Operation not permitted"};
-
     LoginItem::removeLegacyLaunchAgent();
     LoginItem::removePrototypeLoginItem();
     EXPECT_EQ(LoginItem::registerAgent(), Outcome::registered);
-
     EXPECT_TRUE(desktop.files.fileExists(legacyAgent));
     EXPECT_EQ(loginItemLog(desktop),
               (std::vector<std::string>{
+                  "info: Removed the helper 1.x LaunchAgent at " + legacyAgent,
+                  "info: Removed the app's own login item.",
                   "error: Could not remove " + legacyAgent + ": Permission denied",
                   "error: Could not remove the app's own login item: Operation not permitted",
                   "info: Registered the agent.",
