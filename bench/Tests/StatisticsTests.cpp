@@ -18,7 +18,7 @@ TEST(Quantile, InterpolatesBetweenTheClosestRanksOfTheSortedValues) {
     EXPECT_TRUE(std::isnan(quantile({}, 0.5)));
 }
 
-TEST(Figures, CarryTheMedianAndTheRatioToTheBaselineIntoJson) {
+TEST(Figures, CarryTheMedianAndTheRatioToTheBaselineIntoEscapedJson) {
     const auto ping = medianFigure("ping_rtt_us", "us", {100, 300, 200}, std::vector<double>{150, 160, 170});
     EXPECT_DOUBLE_EQ(ping.value, 200);
     ASSERT_TRUE(ping.baseline.has_value());
@@ -41,10 +41,8 @@ TEST(Figures, CarryTheMedianAndTheRatioToTheBaselineIntoJson) {
         "\"ratio\": null, \"samples\": 0, \"p50\": null, \"p99\": null, \"baseline_p99\": null}\n"
         "]\n");
     EXPECT_EQ(toJson({}), "[]\n");
-}
-
-TEST(Figures, EscapeTextThatJsonCannotHoldAsIs) {
-    Figure odd = singleFigure("a \"quoted\" \\ name\n", "ms", 0.25);
+    // Text that JSON cannot hold as is comes escaped.
+    const Figure odd = singleFigure("a \"quoted\" \\ name\n", "ms", 0.25);
     EXPECT_NE(toJson({odd}).find("\"a \\\"quoted\\\" \\\\ name\\u000a\""), std::string::npos);
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <ranges>
@@ -21,9 +22,7 @@ const std::filesystem::path tablesDir = QUILLORY_TABLES_DIR;
 
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
-    std::stringstream content;
-    content << file.rdbuf();
-    return content.str();
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 // The .strings format as this project writes it: /* comments */ and
