@@ -28,7 +28,6 @@ protected:
 const std::string legacyLaunchAgent = "/Library/LaunchAgents/me.ombrel.quillory.autopastehelper.plist";
 
 TEST_F(SetUpFlow, AFirstSetUpClearsEarlierInstallationsRegistersTheAgentAndQuitsSilently) {
-    desktop.workspace.launch(501, "org.example.editor");
     // A user coming from helper 1.x and from the prototype, which started the app itself.
     const std::string legacyFile = desktop.files.home + legacyLaunchAgent;
     desktop.files.addFile(legacyFile);
