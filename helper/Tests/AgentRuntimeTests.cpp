@@ -27,37 +27,6 @@ protected:
     }
 };
 
-TEST_F(AgentRuntime, StartsListeningThenAnnouncesItselfAndAsksForThePermissionOnce) {
-    desktop.accessibility.trusted = false;
-    bool listeningWhenAnnounced = false;
-    desktop.notifications.onPost = [&](const std::string& name) {
-        if (name != didStart) return;
-        const auto* listener = desktop.xpc.listener(service);
-        listeningWhenAnnounced = listener != nullptr && listener->resumed && listener->delegate != nullptr;
-    };
-    startAgent();
-
-    EXPECT_EQ(desktop.accessibility.requests, 1);
-    EXPECT_EQ(desktop.process.automaticTerminationDisabledFor,
-              std::vector<std::string>{"Waits for Quillory's paste requests"});
-    EXPECT_EQ(desktop.log.count("Agent running. Permission to post events: false"), 1u);
-    ASSERT_EQ(desktop.notifications.count(didStart), 1u);
-    EXPECT_TRUE(listeningWhenAnnounced);
-    EXPECT_EQ(desktop.notifications.count(willStop), 0u);
-
-    auto client = desktop.xpc.connect(service);
-    client->send("pingWithReply:");
-    desktop.runUntilIdle();
-    ASSERT_EQ(client->replies.size(), 1u);
-    EXPECT_TRUE(client->replies[0].value);
-}
-
-TEST_F(AgentRuntime, WithThePermissionItAsksNothingAndSaysSo) {
-    startAgent();
-    EXPECT_EQ(desktop.accessibility.requests, 0);
-    EXPECT_EQ(desktop.log.count("Agent running. Permission to post events: true"), 1u);
-}
-
 TEST_F(AgentRuntime, OutsideAnApplicationsFolderItUninstallsWithoutEverServing) {
     desktop.bundle.path = "/Users/ada/Downloads/Quillory Helper.app";
     desktop.loginItems.agentState.status = platform::appServiceEnabled;
@@ -121,8 +90,19 @@ TEST_F(AgentRuntime, ABundleDeletedWhileServingIsUninstalledOnceHoweverManyReque
     EXPECT_EQ(desktop.log.count("Unregistered the agent."), 1u);
 }
 
-TEST_F(AgentRuntime, AReplacedExecutableKeepsServingAndHandsOverOnlyWhenOpenedAgain) {
+TEST_F(AgentRuntime, OpenedAgainItSaysItIsOnUntilReplacedThenHandsOverAndServesUntilItCan) {
     startAgent();
+    EXPECT_EQ(desktop.accessibility.requests, 0);  // it has the permission
+    EXPECT_EQ(desktop.log.count("Agent running. Permission to post events: true"), 1u);
+    desktop.alerts.answerNext({platform::alertFirstButtonReturn, 3});
+    desktop.alerts.answerNext({platform::alertSecondButtonReturn, 1});
+    EXPECT_FALSE(desktop.application.reopen());
+    EXPECT_FALSE(desktop.application.reopen());
+    ASSERT_EQ(desktop.alerts.shown.size(), 2u);
+    EXPECT_EQ(desktop.alerts.shown[0].messageText, "Quillory Helper is on");
+    EXPECT_EQ(desktop.loginItems.loginItemsSettingsOpened, 1);
+
+    // Replaced, it keeps serving and hands over only when opened again.
     auto quillory = desktop.xpc.connect(service);
     desktop.files.replaceFile(testing::helperExecutable, 99, testing::at(1'800'000'000));
     quillory->send("pingWithReply:");
@@ -157,29 +137,33 @@ TEST_F(AgentRuntime, AReplacedExecutableKeepsServingAndHandsOverOnlyWhenOpenedAg
               2u);
     EXPECT_TRUE(desktop.application.isTerminated());
     EXPECT_EQ(desktop.notifications.count(willStop), 1u);
-    EXPECT_TRUE(desktop.alerts.shown.empty());
+    EXPECT_EQ(desktop.alerts.shown.size(), 2u);  // the hand-over shows none
 }
 
-TEST_F(AgentRuntime, OpenedAgainUnchangedItSaysItIsOnEachTime) {
-    startAgent();
-    desktop.alerts.answerNext({platform::alertFirstButtonReturn, 3});
-    desktop.alerts.answerNext({platform::alertSecondButtonReturn, 1});
-    EXPECT_FALSE(desktop.application.reopen());
-    EXPECT_FALSE(desktop.application.reopen());
-    ASSERT_EQ(desktop.alerts.shown.size(), 2u);
-    EXPECT_EQ(desktop.alerts.shown[0].messageText, "Quillory Helper is on");
-    EXPECT_EQ(desktop.loginItems.loginItemsSettingsOpened, 1);
-    EXPECT_TRUE(desktop.workspace.launches.empty());
-    EXPECT_FALSE(desktop.application.isTerminated());
-}
-
-// From the main app's request to its reply and the permission explanation.
-TEST_F(AgentRuntime, ThePasteRoadFromRequestToReplyAndPrompt) {
+// From the start, without the permission, to the main app's request, its
+// reply and the permission explanation.
+TEST_F(AgentRuntime, StartsListeningThenAnnouncesItselfAndServesThePasteRoadToReplyAndPrompt) {
     auto editor = desktop.workspace.launch(600, "org.example.editor");
     auto quilloryApp = desktop.workspace.launch(610, testing::mainAppBundleIdentifier);
     desktop.workspace.bringToFront(editor);
     desktop.accessibility.trusted = false;
+    bool listeningWhenAnnounced = false;
+    desktop.notifications.onPost = [&](const std::string& name) {
+        if (name != didStart) return;
+        const auto* listener = desktop.xpc.listener(service);
+        listeningWhenAnnounced = listener != nullptr && listener->resumed && listener->delegate != nullptr;
+    };
     startAgent();
+
+    EXPECT_EQ(desktop.accessibility.requests, 1);  // asked once, at the start
+    EXPECT_EQ(desktop.process.automaticTerminationDisabledFor,
+              std::vector<std::string>{"Waits for Quillory's paste requests"});
+    EXPECT_EQ(desktop.log.count("Agent running. Permission to post events: false"), 1u);
+    ASSERT_EQ(desktop.notifications.count(didStart), 1u);
+    EXPECT_TRUE(desktop.notifications.posted.at(0).deliverImmediately);
+    EXPECT_TRUE(listeningWhenAnnounced);
+    EXPECT_EQ(desktop.notifications.count(willStop), 0u);
+
     desktop.workspace.bringToFront(quilloryApp);  // the user opens Quillory and picks a clip
     desktop.runUntilIdle();
 
@@ -197,14 +181,12 @@ TEST_F(AgentRuntime, ThePasteRoadFromRequestToReplyAndPrompt) {
     EXPECT_EQ(desktop.keyboard.posted[0].at, fake::seconds(requestedAt + 0.09));
     ASSERT_EQ(client->replies.size(), 1u);
     EXPECT_TRUE(client->replies[0].value);
-    EXPECT_EQ(client->replies[0].queue, "main");
     EXPECT_EQ(client->replies[0].at, desktop.keyboard.posted[3].at);
 
-    // Still untrusted 0.15 s later: the explanation, which opens the settings.
+    // Still untrusted 0.15 s later: the explanation.
     ASSERT_EQ(desktop.alerts.shown.size(), 1u);
     EXPECT_EQ(desktop.alerts.shown[0].shownAt, desktop.keyboard.posted[3].at + fake::seconds(0.15));
     EXPECT_EQ(desktop.alerts.shown[0].messageText, "Quillory Helper needs permission to press ⌘V");
-    EXPECT_EQ(desktop.workspace.openedURLs.size(), 1u);
     EXPECT_EQ(
         desktop.log.count("Paste requested but the permission to post events looks missing; trying anyway."),
         1u);

@@ -34,25 +34,6 @@ TEST_F(Entry, StartsAsAnAccessoryWhoseDelegateOutlivesTheApplicationsWeakReferen
     EXPECT_EQ(process::application, &desktop.application);
 }
 
-TEST_F(Entry, AnAgentAnnouncesEveryOrderlyTerminationAndReopenIsAnsweredFalseInBothModes) {
-    desktop.process.environmentVariables["KVX_AUTOPASTE_AGENT"] = "0";
-    AutoPasteHelper setUp;
-    EXPECT_FALSE(setUp.applicationShouldHandleReopen(true));
-    EXPECT_FALSE(setUp.applicationShouldHandleReopen(false));
-    setUp.applicationWillTerminate();
-    EXPECT_TRUE(desktop.notifications.posted.empty());
-    EXPECT_TRUE(desktop.alerts.shown.empty());
-    EXPECT_TRUE(desktop.workspace.launches.empty());
-
-    desktop.process.environmentVariables["KVX_AUTOPASTE_AGENT"] = "1";
-    AutoPasteHelper agent;
-    EXPECT_FALSE(agent.applicationShouldHandleReopen(false));
-    agent.applicationWillTerminate();
-    ASSERT_EQ(desktop.notifications.posted.size(), 1u);
-    EXPECT_EQ(desktop.notifications.posted[0].name, HelperXPC::willStop);
-    EXPECT_TRUE(desktop.notifications.posted[0].deliverImmediately);
-}
-
 TEST_F(Entry, IdentityOfTheExecutableOnDiskAndItsEquality) {
     EXPECT_EQ(ExecutableIdentity::current(), (ExecutableIdentity{7, at(1'700'000'000)}));
 
@@ -66,38 +47,28 @@ TEST_F(Entry, IdentityOfTheExecutableOnDiskAndItsEquality) {
     desktop.bundle.executable.reset();
     EXPECT_EQ(ExecutableIdentity::current(), ExecutableIdentity{});
 
-    EXPECT_EQ(ExecutableIdentity{}, ExecutableIdentity{});
     EXPECT_NE((ExecutableIdentity{7, std::nullopt}), (ExecutableIdentity{7, at(5)}));
-    EXPECT_EQ((ExecutableIdentity{std::nullopt, at(5)}), (ExecutableIdentity{std::nullopt, at(5)}));
     // Dates compare exactly: a nanosecond apart is a different file.
     EXPECT_NE((ExecutableIdentity{7, at(5)}), (ExecutableIdentity{7, at(5) + std::chrono::nanoseconds(1)}));
 }
 
-TEST(HelperXPCContract, ExportsExactlyPingAndPasteAndAnswersAStrayRequest) {
+TEST(HelperXPCContract, ExportsExactlyPingAndPasteAndAnswersAStrayRequestFalse) {
     // The names themselves are what the Linux end-to-end tests call and hear.
     EXPECT_EQ(HelperXPC::clientRequirement.size(), 158u);
 
-    struct Recorder : AutoPasteHelperXPC {
-        std::vector<std::string> calls;
-        void ping(Reply reply) override {
-            calls.push_back("ping");
-            reply(true);
-        }
-        void paste(Reply reply) override {
-            calls.push_back("paste");
-            reply(true);
-        }
-    } recorder;
     const auto interface = AutoPasteHelperXPC::interface();
     EXPECT_EQ(interface.protocolName, "AutoPasteHelperXPC");
     EXPECT_EQ(interface.selectors, (std::vector<std::string>{"pingWithReply:", "pasteWithReply:"}));
 
+    // Ping and paste reach the service through the fake connection; only a
+    // selector the platform should never deliver is left to check here.
+    struct Unreachable : AutoPasteHelperXPC {
+        void ping(Reply) override { ADD_FAILURE(); }
+        void paste(Reply) override { ADD_FAILURE(); }
+    } object;
     std::vector<bool> replies;
-    for (const auto& selector : {"pasteWithReply:", "pingWithReply:", "quitWithReply:"}) {
-        recorder.invoke(selector, [&](bool value) { replies.push_back(value); });
-    }
-    EXPECT_EQ(recorder.calls, (std::vector<std::string>{"paste", "ping"}));
-    EXPECT_EQ(replies, (std::vector<bool>{true, true, false}));
+    object.invoke("quitWithReply:", [&](bool value) { replies.push_back(value); });
+    EXPECT_EQ(replies, std::vector<bool>{false});
 }
 
 }  // namespace

@@ -96,22 +96,5 @@ TEST_F(PasteServiceStory, ServesPingAndPasteToTheMainApp) {
     EXPECT_EQ(service.use_count(), 1);
 }
 
-TEST_F(PasteServiceStory, AClientThatFailsTheRequirementIsAcceptedButNeverServed) {
-    const auto stranger = startAndConnect({.pid = 666, .meetsRequirement = false});
-    EXPECT_TRUE(stranger->accepted);
-    EXPECT_EQ(stranger->requirement, std::string(HelperXPC::clientRequirement));
-    stranger->send(ping);
-    stranger->send(paste);
-    desktop.advance(1);
-    EXPECT_TRUE(stranger->replies.empty());
-    EXPECT_EQ(stranger->refused, (std::vector<std::string>{ping, paste}));
-    EXPECT_TRUE(isInstalledAskedOn.empty());
-    // The ended connection no longer names its peer; the log still does.
-    EXPECT_EQ(stranger->processIdentifier(), 0);
-    EXPECT_EQ(desktop.log.texts("xpc"),
-              (std::vector<std::string>{"Listening on " + serviceName, "Connection from pid 666",
-                                        "Connection from pid 666 ended"}));
-}
-
 }  // namespace
 }  // namespace quillory

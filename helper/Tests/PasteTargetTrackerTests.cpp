@@ -54,20 +54,5 @@ TEST_F(PasteTargetTracking, RemembersTheLastExternalApplicationThroughTheMainApp
     EXPECT_EQ(tracker->lastExternalApp, safari);
 }
 
-TEST_F(PasteTargetTracking, StartsFromTheFrontApplicationAndStopsListeningWhenDestroyed) {
-    desktop.workspace.setFrontmost(textEdit);
-    auto tracker = PasteTargetTracker::make();
-    EXPECT_EQ(tracker->lastExternalApp, textEdit);
-    EXPECT_EQ(desktop.workspace.center().observerCount(), 1u);
-
-    // An activation on its way when the tracker goes reaches nobody.
-    desktop.workspace.bringToFront(safari);
-    const std::weak_ptr<PasteTargetTracker> weak = tracker;
-    tracker.reset();
-    EXPECT_TRUE(weak.expired());
-    EXPECT_EQ(desktop.workspace.center().observerCount(), 0u);
-    desktop.runUntilIdle();
-}
-
 }  // namespace
 }  // namespace quillory

@@ -48,9 +48,7 @@ TEST(SetUpAlert, OnlyTheOpenLoginItemsButtonOpensTheSettingsAndNothingEndsThePro
         bool opensLoginItems;
     };
     for (const Case& step : {
-             Case{"alreadyOn OK", SetUpAlert::alreadyOn, alertFirstButtonReturn, false},
              Case{"alreadyOn Open Login Items", SetUpAlert::alreadyOn, alertSecondButtonReturn, true},
-             Case{"turnedOff Open Login Items", SetUpAlert::turnedOff, alertFirstButtonReturn, true},
              Case{"turnedOff Cancel", SetUpAlert::turnedOff, alertSecondButtonReturn, false},
              Case{"failed OK", SetUpAlert::failed, alertFirstButtonReturn, false},
              Case{"failed, any other response", SetUpAlert::failed, alertSecondButtonReturn, false},
