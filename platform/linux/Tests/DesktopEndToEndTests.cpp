@@ -40,22 +40,13 @@ class Accessibility {
 public:
     explicit Accessibility(GDBusConnection* session) {
         // Starts the bus if no application has yet.
-        GVariant* address = g_dbus_connection_call_sync(
+        g_autoptr(GVariant) address = g_dbus_connection_call_sync(
             session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
             G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, timeout, nullptr, nullptr);
-        if (address == nullptr) {
-            ADD_FAILURE() << "no accessibility bus";
-            return;
-        }
         const gchar* text = nullptr;
-        g_variant_get(address, "(&s)", &text);
-        bus_ = g_dbus_connection_new_for_address_sync(
-            text,
-            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr);
-        g_variant_unref(address);
-        if (bus_ == nullptr) ADD_FAILURE() << "could not connect to the accessibility bus";
+        if (address != nullptr) g_variant_get(address, "(&s)", &text);
+        bus_ = text != nullptr ? linux_test::newBusPeer(text) : nullptr;
+        if (bus_ == nullptr) ADD_FAILURE() << "no accessibility bus";
     }
     ~Accessibility() {
         if (bus_ != nullptr) {
@@ -101,37 +92,32 @@ private:
     static constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
     static constexpr int timeout = 5000;
 
-    // The reply, or null when the object went away meanwhile.
+    // The reply's one value, or null when the object went away meanwhile.
     GVariant* call(const Object& object, const char* interface, const char* method, GVariant* arguments,
                    const char* replyType) {
-        return g_dbus_connection_call_sync(bus_, object.name.c_str(), object.path.c_str(), interface, method,
-                                           arguments, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE,
-                                           timeout, nullptr, nullptr);
+        g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
+            bus_, object.name.c_str(), object.path.c_str(), interface, method, arguments,
+            G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE, timeout, nullptr, nullptr);
+        return reply != nullptr ? g_variant_get_child_value(reply, 0) : nullptr;
     }
 
     std::vector<Object> childrenOf(const Object& object) {
         std::vector<Object> children;
-        GVariant* reply = call(object, accessibleInterface, "GetChildren", nullptr, "(a(so))");
-        if (reply == nullptr) return children;
-        GVariantIter* iterator = nullptr;
-        g_variant_get(reply, "(a(so))", &iterator);
+        g_autoptr(GVariant) list = call(object, accessibleInterface, "GetChildren", nullptr, "(a(so))");
+        GVariantIter iterator;
+        if (list != nullptr) g_variant_iter_init(&iterator, list);
         const gchar* name = nullptr;
         const gchar* path = nullptr;
-        while (g_variant_iter_next(iterator, "(&s&o)", &name, &path)) children.push_back({name, path});
-        g_variant_iter_free(iterator);
-        g_variant_unref(reply);
+        while (list != nullptr && g_variant_iter_next(&iterator, "(&s&o)", &name, &path))
+            children.push_back({name, path});
         return children;
     }
 
     // A method's one number, if it answered.
     std::optional<guint32> number(const Object& object, const char* interface, const char* method,
                                   GVariant* arguments = nullptr) {
-        GVariant* reply = call(object, interface, method, arguments, "(u)");
-        if (reply == nullptr) return std::nullopt;
-        guint32 value = 0;
-        g_variant_get(reply, "(u)", &value);
-        g_variant_unref(reply);
-        return value;
+        g_autoptr(GVariant) value = call(object, interface, method, arguments, "(u)");
+        return value != nullptr ? std::optional(g_variant_get_uint32(value)) : std::nullopt;
     }
 
     std::optional<pid_t> processOf(const std::string& name) {
@@ -145,16 +131,13 @@ private:
 
     // The states as bits: state n is bit n % 32 of word n / 32.
     std::vector<guint32> statesOf(const Object& object) {
-        std::vector<guint32> words;
-        GVariant* reply = call(object, accessibleInterface, "GetState", nullptr, "(au)");
-        if (reply == nullptr) return words;
-        GVariantIter* iterator = nullptr;
-        g_variant_get(reply, "(au)", &iterator);
-        guint32 word = 0;
-        while (g_variant_iter_next(iterator, "u", &word)) words.push_back(word);
-        g_variant_iter_free(iterator);
-        g_variant_unref(reply);
-        return words;
+        g_autoptr(GVariant) words = call(object, accessibleInterface, "GetState", nullptr, "(au)");
+        gsize count = 0;
+        const auto* first =
+            words != nullptr
+                ? static_cast<const guint32*>(g_variant_get_fixed_array(words, &count, sizeof(guint32)))
+                : nullptr;
+        return {first, first + count};
     }
 
     static bool has(const std::vector<guint32>& states, AtspiStateType state) {
@@ -163,16 +146,12 @@ private:
     }
 
     std::string nameOf(const Object& object) {
-        GVariant* reply = call(object, "org.freedesktop.DBus.Properties", "Get",
-                               g_variant_new("(ss)", accessibleInterface, "Name"), "(v)");
-        if (reply == nullptr) return "";
-        GVariant* value = nullptr;
-        g_variant_get(reply, "(v)", &value);
-        std::string name =
-            g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ? g_variant_get_string(value, nullptr) : "";
-        g_variant_unref(value);
-        g_variant_unref(reply);
-        return name;
+        g_autoptr(GVariant) name = call(object, "org.freedesktop.DBus.Properties", "Get",
+                                        g_variant_new("(ss)", accessibleInterface, "Name"), "(v)");
+        g_autoptr(GVariant) text = name != nullptr ? g_variant_get_variant(name) : nullptr;
+        return text != nullptr && g_variant_is_of_type(text, G_VARIANT_TYPE_STRING)
+                   ? g_variant_get_string(text, nullptr)
+                   : "";
     }
 
     // The texts and buttons inside, in the order of the widget tree: top to
@@ -218,18 +197,14 @@ protected:
     }
 
     // The user opens the helper from $HOME/Applications.
-    bool open() {
-        const auto opened = helper->open();
-        return opened->waitForEnd(30) && opened->exitedWith(0);
-    }
+    bool open() { return helper->open()->waitForEnd(30) == "exited 0"; }
 
     // The first opening: the set-up registers the agent and the bus starts
     // it. Its process, once it has announced itself.
     pid_t startAgent() {
         Notifications notifications(bus);
         EXPECT_TRUE(open());
-        EXPECT_TRUE(runUntil([&] { return notifications.count("didStart") == 1; }, 30)) << "no agent started";
-        return ownerOf(bus).value_or(0);
+        return waitForAgent(bus, notifications);
     }
 
     // Opens the helper again while its agent runs: the dialog it shows, read

@@ -21,7 +21,7 @@ protected:
         ASSERT_TRUE(drive(clients, requests, window, pasteEvery, 120)) << "not every request was answered";
         for (std::size_t i = 0; i < clients.size(); ++i) {
             const std::string name = "client " + std::to_string(i);
-            const auto answers = checkAnswers(*clients[i], name);
+            const auto answers = clients[i]->answers(name);
             for (const auto& answer : answers)
                 EXPECT_EQ(answer.value, std::optional<bool>(answer.request == Request::ping))
                     << name << " " << answer.error;
