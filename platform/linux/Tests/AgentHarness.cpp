@@ -20,21 +20,6 @@ namespace {
 
 constexpr const char* agentLoginItem = "me.ombrel.quillory.autopastehelper.agent";
 
-// A reply's Boolean, or the name of its error.
-void read(GDBusMessage* reply, Answer& answer) {
-    if (g_dbus_message_get_message_type(reply) == G_DBUS_MESSAGE_TYPE_ERROR) {
-        const char* name = g_dbus_message_get_error_name(reply);
-        answer.error = name != nullptr ? name : "(unnamed)";
-    } else if (GVariant* body = g_dbus_message_get_body(reply);
-               body != nullptr && g_variant_is_of_type(body, G_VARIANT_TYPE("(b)"))) {
-        gboolean value = FALSE;
-        g_variant_get(body, "(b)", &value);
-        answer.value = value != FALSE;
-    } else {
-        answer.error = "(unexpected reply body)";
-    }
-}
-
 }  // namespace
 
 bool logsToStandardError() {
@@ -88,7 +73,10 @@ Child::Child(const std::vector<std::string>& arguments, const Environment& envir
 }
 
 Child::~Child() {
-    stop();
+    if (isRunning()) {
+        ::kill(pid_, SIGKILL);
+        ::wait4(pid_, nullptr, 0, nullptr);
+    }
     const std::string text = log();
     for (const char* report :
          {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer", "runtime error:"}) {
@@ -117,17 +105,6 @@ std::string Child::waitForEnd(double seconds) {
     if (!status_) return "not started";
     if (WIFEXITED(*status_)) return "exited " + std::to_string(WEXITSTATUS(*status_));
     return std::string("killed by ") + ::sigabbrev_np(WTERMSIG(*status_));
-}
-
-void Child::signal(int number) const {
-    if (pid_ > 0 && !status_) ::kill(pid_, number);
-}
-
-void Child::stop() {
-    if (!isRunning()) return;
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    if (::wait4(pid_, &status, 0, &usage_) == pid_) status_ = status;
 }
 
 std::string Child::log() const { return linux_test::readText(logPath_ != nullptr ? logPath_ : ""); }
@@ -216,18 +193,14 @@ int Notifications::count(const std::string& member) const {
 }
 
 int Notifications::countAfterRoundTrip(const std::string& member) const {
-    // GDBus hands signals and replies to this thread in the order they came.
-    bool answered = false;
-    g_dbus_connection_call(
+    // GDBus posts each signal to this thread as it reads it, before the
+    // reply that came after it: once the reply is here, so are they.
+    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
         bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", nullptr,
-        nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
-            if (reply != nullptr) g_variant_unref(reply);
-            *static_cast<bool*>(data) = true;
-        },
-        &answered);
-    EXPECT_TRUE(waitUntil([&] { return answered; }));
+        nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+    EXPECT_NE(reply, nullptr);
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
     return count(member);
 }
 
@@ -246,12 +219,9 @@ GDBusMessage* methodCall(const char* method, GVariant* arguments, const char* pa
 Answer callOnce(GDBusMessage* message) {
     Client client;
     client.send(message);
-    if (!waitUntil([&] { return client.isAnswered(); }, 60)) {
-        Answer none;
-        none.error = "no answer within 60 s";
-        return none;
-    }
-    return client.answers("the call").front();
+    EXPECT_TRUE(waitUntil([&] { return client.isAnswered(); }, 60)) << "no answer within 60 s";
+    const auto answers = client.answers("the call");
+    return answers.empty() ? Answer{} : answers.front();
 }
 
 std::mutex Client::mutex_;
@@ -279,7 +249,15 @@ GDBusMessage* Client::watch(GDBusConnection*, GDBusMessage* message, gboolean in
         return message;
     Answer arrival;
     arrival.serial = g_dbus_message_get_reply_serial(message);
-    read(message, arrival);
+    GVariant* body = g_dbus_message_get_body(message);
+    if (type == G_DBUS_MESSAGE_TYPE_ERROR) {
+        arrival.error = g_dbus_message_get_error_name(message);
+    } else if (gboolean value = FALSE; body != nullptr && g_variant_is_of_type(body, G_VARIANT_TYPE("(b)"))) {
+        g_variant_get(body, "(b)", &value);
+        arrival.value = value != FALSE;
+    } else {
+        arrival.error = "(unexpected reply body)";
+    }
     auto* self = static_cast<Client*>(data);
     {
         std::lock_guard lock(self->mutex_);

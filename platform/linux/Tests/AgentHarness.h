@@ -65,14 +65,12 @@ public:
     Child& operator=(const Child&) = delete;
 
     pid_t pid() const { return pid_; }
-    // Reaps the process once it has ended.
+    // Reaps the process once it has ended. (Ending the object kills it if
+    // it still runs.)
     bool isRunning();
     // "running", "exited 0", "killed by TERM"; running the default main
     // context meanwhile, it waits up to `seconds` for the end.
     std::string waitForEnd(double seconds = 0);
-    void signal(int number) const;
-    // Kills it if it still runs, and reaps it.
-    void stop();
     std::string log() const;
     int count(const std::string& text) const;  // in the log
     Usage usage() const;

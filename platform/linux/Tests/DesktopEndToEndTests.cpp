@@ -234,7 +234,7 @@ protected:
 
 }  // namespace
 
-TEST_F(HelperOnTheDesktop, PastesIntoTheWindowInFrontAndBringsItBackWhenTheMainAppIsInFront) {
+TEST_F(HelperOnTheDesktop, PastesWhereTheUserWorksAndOpenedAgainShowsThatItIsOnUntilReturnIsPressed) {
     Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", clip});
     auto mainAppWindow = mainApp.waitForLine("window ");
     ASSERT_TRUE(mainAppWindow && mainApp.waitForLine("clip"));
@@ -244,7 +244,8 @@ TEST_F(HelperOnTheDesktop, PastesIntoTheWindowInFrontAndBringsItBackWhenTheMainA
     ASSERT_TRUE(targetWindow);
     switchTo(windowIdOf(*targetWindow));
     ASSERT_TRUE(target.waitForLine("focus 0"));
-    ASSERT_NE(startAgent(), 0);
+    const pid_t agent = startAgent();
+    ASSERT_NE(agent, 0);
 
     std::size_t mark = target.lines().size();
     EXPECT_EQ(callOnce("Paste").value, true);
@@ -260,11 +261,8 @@ TEST_F(HelperOnTheDesktop, PastesIntoTheWindowInFrontAndBringsItBackWhenTheMainA
     // A keystroke goes to the one window with the keyboard: this one, not the main app.
     EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
     EXPECT_TRUE(target.waitForLine("text 0 ", mark).value_or("").ends_with(clip));
-}
-TEST_F(HelperOnTheDesktop, OpeningItAgainShowsThatItIsOnUntilTheUserPressesReturn) {
-    const pid_t agent = startAgent();
-    ASSERT_NE(agent, 0);
 
+    // Opened again, it says that it is on.
     const auto shown = reopenAndPressReturn(agent);
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->texts,

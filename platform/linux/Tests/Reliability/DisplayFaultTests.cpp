@@ -28,7 +28,7 @@ TEST_F(DisplayFaults, KillingTheDisplayWhileServingLeavesPingsTrueAndPastesFalse
     // Ten clients, every other request a paste; the display goes meanwhile.
     auto clients = makeClients(10);
     ASSERT_TRUE(drive(clients, 6, 2, 2, 60));
-    display.process().signal(SIGKILL);
+    ::kill(display.process().pid(), SIGKILL);
     ASSERT_NE(display.process().waitForEnd(10), "running");
     ASSERT_TRUE(drive(clients, 40, 2, 2, 60)) << "not every request was answered";
 
