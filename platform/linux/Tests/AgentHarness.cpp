@@ -20,6 +20,16 @@ namespace {
 
 constexpr const char* agentLoginItem = "me.ombrel.quillory.autopastehelper.agent";
 
+// What the agent may grow by for good: allocator slack, not a leak (a leak
+// of a few hundred bytes per request would show). A sanitizer holds freed
+// memory back for a while (to catch uses after free), so there the resident
+// memory of a process says nothing of leaks.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr long residentGrowthLimitKiB = -1;
+#else
+constexpr long residentGrowthLimitKiB = 2 * 1024;
+#endif
+
 }  // namespace
 
 bool logsToStandardError() {
@@ -28,15 +38,13 @@ bool logsToStandardError() {
 }
 
 std::optional<pid_t> ownerOf(GDBusConnection* bus, const char* name) {
-    GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus", "GetConnectionUnixProcessID",
-                                                  g_variant_new("(s)", name), G_VARIANT_TYPE("(u)"),
-                                                  G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-    if (reply == nullptr) return std::nullopt;
+    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
+        bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "GetConnectionUnixProcessID", g_variant_new("(s)", name), G_VARIANT_TYPE("(u)"),
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
     guint32 pid = 0;
-    g_variant_get(reply, "(u)", &pid);
-    g_variant_unref(reply);
-    return static_cast<pid_t>(pid);
+    if (reply != nullptr) g_variant_get(reply, "(u)", &pid);
+    return reply != nullptr ? std::optional<pid_t>(pid) : std::nullopt;
 }
 
 void endProcess(pid_t pid) {
@@ -391,6 +399,22 @@ void ServingAgentTest::TearDown() {
     notifications.reset();
     helper.reset();
     if (bus != nullptr) g_object_unref(bus);
+}
+
+void ServingAgentTest::expectAsLeanAs(const Usage& rest) {
+    Usage now;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            now = agent->usage();
+            return now.threads <= rest.threads && now.descriptors <= rest.descriptors;
+        },
+        20))
+        << "threads " << now.threads << " (at rest " << rest.threads << "), descriptors " << now.descriptors
+        << " (at rest " << rest.descriptors << ")";
+    if (residentGrowthLimitKiB >= 0) {
+        EXPECT_LE(now.residentKiB - rest.residentKiB, residentGrowthLimitKiB)
+            << "resident memory grew from " << rest.residentKiB << " KiB to " << now.residentKiB << " KiB";
+    }
 }
 
 }  // namespace agent_harness

@@ -29,14 +29,6 @@ inline constexpr const char* serviceName = "_7RVD2LMQ5X.me.ombrel.quillory.autop
 inline constexpr const char* servicePath = "/me/ombrel/quillory/autopaste";
 inline constexpr const char* serviceInterface = "me.ombrel.quillory.AutoPasteHelperXPC";
 
-// A sanitizer holds freed memory back for a while (to catch uses after
-// free), so there the resident memory of a process says nothing of leaks.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-inline constexpr bool residentMemoryTellsLeaks = false;
-#else
-inline constexpr bool residentMemoryTellsLeaks = true;
-#endif
-
 // Whether the helper's processes log to standard error (where the test
 // reads it) rather than to the journal.
 bool logsToStandardError();
@@ -223,6 +215,9 @@ class ServingAgentTest : public testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // Waits until the agent holds no more threads and descriptors than at
+    // `rest`, and checks that it grew by no more than allocator slack.
+    void expectAsLeanAs(const Usage& rest);
 
     Environment agentEnvironment;
     GDBusConnection* bus = nullptr;

@@ -60,16 +60,13 @@ public:
     // The alert on screen that the process shows, itself or through a
     // process it started, if any.
     std::optional<ShownAlert> alertOf(pid_t pid) {
-        if (bus_ == nullptr) return std::nullopt;
         for (const Object& application : childrenOf({"org.a11y.atspi.Registry", rootPath})) {
             const auto process = processOf(application.name);
             if (!process || (*process != pid && desktop_test::parentOf(*process) != pid)) continue;
             for (const Object& window : childrenOf(application)) {
-                if (roleOf(window) != ATSPI_ROLE_ALERT) continue;
-                const auto states = statesOf(window);
-                if (!has(states, ATSPI_STATE_SHOWING)) continue;
+                if (roleOf(window) != ATSPI_ROLE_ALERT || !hasState(window, ATSPI_STATE_SHOWING)) continue;
                 ShownAlert shown;
-                shown.isActive = has(states, ATSPI_STATE_ACTIVE);
+                shown.isActive = hasState(window, ATSPI_STATE_ACTIVE);
                 shown.executable = platform::linux_platform::executableOfProcess(*process).value_or("");
                 collect(window, shown);
                 return shown;
@@ -78,9 +75,10 @@ public:
         return std::nullopt;
     }
 
-    // The registry that keeps the list of applications.
-    std::optional<pid_t> registryProcess() {
-        return bus_ != nullptr ? processOf("org.a11y.atspi.Registry") : std::nullopt;
+    // Of the registry, the one that keeps the list of applications, say.
+    std::optional<pid_t> processOf(const std::string& name) {
+        return number({"org.freedesktop.DBus", "/org/freedesktop/DBus"}, "org.freedesktop.DBus",
+                      "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()));
     }
 
 private:
@@ -95,6 +93,7 @@ private:
     // The reply's one value, or null when the object went away meanwhile.
     GVariant* call(const Object& object, const char* interface, const char* method, GVariant* arguments,
                    const char* replyType) {
+        if (bus_ == nullptr) return nullptr;
         g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
             bus_, object.name.c_str(), object.path.c_str(), interface, method, arguments,
             G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE, timeout, nullptr, nullptr);
@@ -120,29 +119,18 @@ private:
         return value != nullptr ? std::optional(g_variant_get_uint32(value)) : std::nullopt;
     }
 
-    std::optional<pid_t> processOf(const std::string& name) {
-        return number({"org.freedesktop.DBus", "/org/freedesktop/DBus"}, "org.freedesktop.DBus",
-                      "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()));
-    }
-
     guint32 roleOf(const Object& object) {
         return number(object, accessibleInterface, "GetRole").value_or(ATSPI_ROLE_INVALID);
     }
 
-    // The states as bits: state n is bit n % 32 of word n / 32.
-    std::vector<guint32> statesOf(const Object& object) {
+    // The states come as bits: state n is bit n % 32 of word n / 32.
+    bool hasState(const Object& object, AtspiStateType state) {
         g_autoptr(GVariant) words = call(object, accessibleInterface, "GetState", nullptr, "(au)");
         gsize count = 0;
-        const auto* first =
-            words != nullptr
-                ? static_cast<const guint32*>(g_variant_get_fixed_array(words, &count, sizeof(guint32)))
-                : nullptr;
-        return {first, first + count};
-    }
-
-    static bool has(const std::vector<guint32>& states, AtspiStateType state) {
-        const std::size_t word = state / 32;
-        return word < states.size() && (states[word] & (1u << (state % 32))) != 0;
+        const auto* bits = static_cast<const guint32*>(
+            words != nullptr ? g_variant_get_fixed_array(words, &count, sizeof(guint32)) : nullptr);
+        const gsize word = state / 32;
+        return word < count && (bits[word] & (1u << (state % 32))) != 0;
     }
 
     std::string nameOf(const Object& object) {
@@ -163,7 +151,7 @@ private:
                 shown.texts.push_back(nameOf(child));
             } else if (role == ATSPI_ROLE_PUSH_BUTTON) {
                 shown.buttons.push_back(nameOf(child));
-                if (has(statesOf(child), ATSPI_STATE_IS_DEFAULT)) shown.defaultButton = shown.buttons.back();
+                if (hasState(child, ATSPI_STATE_IS_DEFAULT)) shown.defaultButton = shown.buttons.back();
             } else {
                 collect(child, shown);
             }
@@ -190,7 +178,8 @@ protected:
         // So does the accessibility bus that its dialog started: the
         // registry on it, then the launcher, which ends the bus itself.
         if (auto launcher = ownerOf(bus, "org.a11y.Bus")) {
-            if (auto registry = Accessibility(bus).registryProcess()) endProcess(*registry);
+            if (auto registry = Accessibility(bus).processOf("org.a11y.atspi.Registry"))
+                endProcess(*registry);
             endProcess(*launcher);
         }
         if (bus != nullptr) g_object_unref(bus);

@@ -88,11 +88,7 @@ TEST_F(BadInput, RequestsNotOfferedOrOversizedGetErrorsReachNothingAndLeaveNoMem
         EXPECT_EQ(callOnce("Ping", bytes()).error, "org.freedesktop.DBus.Error.InvalidArgs");
         EXPECT_EQ(callOnce("Paste", strings()).error, "org.freedesktop.DBus.Error.InvalidArgs");
     }
-    const Usage last = agent->usage();
-    if (residentMemoryTellsLeaks) {
-        EXPECT_LE(last.residentKiB - sized.residentKiB, 2 * 1024)
-            << "resident memory grew from " << sized.residentKiB << " KiB to " << last.residentKiB << " KiB";
-    }
+    expectAsLeanAs(sized);
 
     fs::rename(aside, helper->bundle());
     // The agent keeps serving, and a ping is the first request it saw.
