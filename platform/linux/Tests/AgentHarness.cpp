@@ -86,12 +86,9 @@ Child::~Child() {
         ::wait4(pid_, nullptr, 0, nullptr);
     }
     const std::string text = log();
-    for (const char* report :
-         {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer", "runtime error:"}) {
-        if (text.find(report) != std::string::npos) {
-            ADD_FAILURE() << "Sanitizer report in the log of pid " << pid_ << ":\n" << text;
-            break;
-        }
+    if (g_regex_match_simple("ERROR: (Address|Leak)Sanitizer|WARNING: ThreadSanitizer|runtime error:",
+                             text.c_str(), G_REGEX_RAW, G_REGEX_MATCH_DEFAULT)) {
+        ADD_FAILURE() << "Sanitizer report in the log of pid " << pid_ << ":\n" << text;
     }
     if (testing::Test::HasFailure())
         std::cerr << "pid " << pid_ << " wrote:\n"
@@ -196,8 +193,7 @@ Notifications::Notifications(GDBusConnection* bus) : bus_(bus) {
 Notifications::~Notifications() { g_dbus_connection_signal_unsubscribe(bus_, subscription_); }
 
 int Notifications::count(const std::string& member) const {
-    const auto found = heard_.find(member);
-    return found == heard_.end() ? 0 : found->second;
+    return heard_.contains(member) ? heard_.at(member) : 0;
 }
 
 int Notifications::countAfterRoundTrip(const std::string& member) const {
@@ -236,9 +232,8 @@ std::mutex Client::mutex_;
 
 Client::Client(const char* address) : connection_(linux_test::newBusPeer(address)) {
     if (connection_ == nullptr) return;
-    {
-        std::lock_guard lock(mutex_);
-    }
+    mutex_.lock();
+    mutex_.unlock();
     filter_ = g_dbus_connection_add_filter(connection_, &Client::watch, this, nullptr);
 }
 
@@ -362,27 +357,28 @@ bool drive(Clients& clients, int total, int window, int pasteEvery, double secon
 }
 
 PrivateServer::PrivateServer(Kind kind) {
-    // Each writes where it can be reached to descriptor 3 once it can be.
+    // Each writes where it can be reached to descriptor 3 once it can be:
+    // the bus its address, Xvfb its display's number.
     const std::string ready = folder_.path() + "/ready";
-    if (kind == Kind::bus) {
-        address_ = "unix:path=" + folder_.path() + "/socket";
-        process_ = std::make_unique<Child>(std::vector<std::string>{
-            "sh", "-c",
-            "exec dbus-daemon --config-file=\"$1\" --nofork --address=\"$2\" --print-address=3 3>\"$3\"",
-            "sh", QUILLORY_TEST_SESSION_CONF, address_, ready});
-    } else {
-        process_ = std::make_unique<Child>(std::vector<std::string>{
-            "sh", "-c", "exec Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>\"$1\"", "sh", ready});
-    }
-    std::string written;
+    process_ = std::make_unique<Child>(
+        kind == Kind::bus
+            ? std::vector<std::string>{"sh", "-c",
+                                       "exec dbus-daemon --config-file=\"$1\" --nofork --address=\"$2\" "
+                                       "--print-address=3 3>\"$3\"",
+                                       "sh", QUILLORY_TEST_SESSION_CONF,
+                                       "unix:path=" + folder_.path() + "/socket", ready}
+            : std::vector<std::string>{"sh", "-c",
+                                       "exec Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>\"$1\"",
+                                       "sh", ready});
     EXPECT_TRUE(waitUntil(
         [&] {
-            written = linux_test::readText(ready);
-            return written.ends_with("\n");
+            address_ = linux_test::readText(ready);
+            return address_.ends_with("\n");
         },
         20))
         << process_->log();
-    if (kind == Kind::display && !written.empty()) address_ = ":" + written.substr(0, written.size() - 1);
+    if (!address_.empty()) address_.pop_back();
+    if (kind == Kind::display) address_ = ":" + address_;
 }
 
 void ServingAgentTest::SetUp() {

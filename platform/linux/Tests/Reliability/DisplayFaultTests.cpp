@@ -13,10 +13,7 @@ namespace {
 
 class DisplayFaults : public ServingAgentTest {
 protected:
-    void SetUp() override {
-        agentEnvironment = {{"DISPLAY", display.address()}};
-        ServingAgentTest::SetUp();
-    }
+    DisplayFaults() { agentEnvironment = {{"DISPLAY", display.address()}}; }
 
     PrivateServer display{PrivateServer::Kind::display};
 };

@@ -32,11 +32,8 @@ TEST_F(Faults, ClientsThatLeaveBeforeTheirPastesAreAnsweredCostNothing) {
     for (auto& leaver : leavers) EXPECT_EQ(leaver->waitForEnd(20), "exited 0");
     if (logsToStandardError()) {
         // Each paste ran, to an answer nobody took; each connection ended.
-        EXPECT_TRUE(waitUntil([&] {
-            return agent->count("Could not create the ⌘V keyboard events.") == 1 + 30;
-        })) << agent->count("Could not create the ⌘V keyboard events.")
-            << "\n"
-            << agent->log();
+        const std::string pasted = "Could not create the ⌘V keyboard events.";
+        EXPECT_TRUE(waitUntil([&] { return agent->count(pasted) == 1 + 30; })) << agent->log();
         for (auto& leaver : leavers) {
             const std::string ended = "Connection from pid " + std::to_string(leaver->pid()) + " ended";
             EXPECT_TRUE(waitUntil([&] { return agent->count(ended) == 1; })) << ended;
@@ -116,9 +113,8 @@ TEST_F(Faults, WhenTheSessionBusDiesTheAgentEndsWithoutSpinning) {
     ASSERT_EQ(waitForAgent(watcher, watched), busAgent->pid());
     auto clients = makeClients(5, privateBus.address());
     ASSERT_TRUE(drive(clients, 50, 4, 5, 30));
-    for (auto& client : clients) {
+    for (auto& client : clients)
         for (int i = 0; i < 4; ++i) client->send(Request::ping);
-    }
 
     const double cpuBefore = busAgent->usage().cpuSeconds;
     ::kill(privateBus.process().pid(), SIGKILL);
@@ -136,9 +132,8 @@ TEST_F(Faults, ATerminationSignalDuringPastesEndsTheAgent) {
     auto clients = makeClients(5);
     // Pastes only: one is under way at every moment.
     ASSERT_TRUE(drive(clients, 10, 2, 1, 30));
-    for (auto& client : clients) {
+    for (auto& client : clients)
         for (int i = 0; i < 2; ++i) client->send(Request::paste);
-    }
     ::kill(agent->pid(), SIGTERM);
     const std::string end = agent->waitForEnd(5);
     EXPECT_TRUE(end == "killed by TERM" || end == "exited 0") << end;

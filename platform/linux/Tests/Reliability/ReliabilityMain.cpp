@@ -23,15 +23,13 @@ using namespace agent_harness;
 int exitingClient(int pastes) {
     GDBusConnection* connection = linux_test::newBusPeer();
     if (connection == nullptr) return 2;
-    GVariant* reply =
+    g_autoptr(GVariant) reply =
         g_dbus_connection_call_sync(connection, serviceName, servicePath, serviceInterface, "Ping", nullptr,
                                     nullptr, G_DBUS_CALL_FLAGS_NONE, 30000, nullptr, nullptr);
     if (reply == nullptr) return 3;
-    g_variant_unref(reply);
     for (int i = 0; i < pastes; ++i) {
-        GDBusMessage* paste = methodCall("Paste");
+        g_autoptr(GDBusMessage) paste = methodCall("Paste");
         g_dbus_connection_send_message(connection, paste, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
-        g_object_unref(paste);
     }
     g_dbus_connection_flush_sync(connection, nullptr, nullptr);
     std::fflush(nullptr);
