@@ -29,15 +29,6 @@ inline constexpr const char* serviceName = "_7RVD2LMQ5X.me.ombrel.quillory.autop
 inline constexpr const char* servicePath = "/me/ombrel/quillory/autopaste";
 inline constexpr const char* serviceInterface = "me.ombrel.quillory.AutoPasteHelperXPC";
 
-// A sanitizer holds freed memory back for a while (to catch uses after
-// free), so there the resident memory of a process says nothing of leaks.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-inline constexpr bool residentMemoryTellsLeaks = false;
-#else
-inline constexpr bool residentMemoryTellsLeaks = true;
-#endif
-
-std::string sessionBusAddress();
 // Whether the helper's processes log to standard error (where the test
 // reads it) rather than to the journal.
 bool logsToStandardError();
@@ -54,7 +45,6 @@ struct Usage {
     int threads = 0;
     double cpuSeconds = 0;
 };
-std::optional<Usage> usageOf(pid_t pid);
 
 // A process started by the test and reaped by it; its standard output and
 // error go to a log file of its own, and a sanitizer report there fails
@@ -67,25 +57,19 @@ public:
     Child& operator=(const Child&) = delete;
 
     pid_t pid() const { return pid_; }
-    // Reaps the process once it has ended.
+    // Reaps the process once it has ended. (Ending the object kills it if
+    // it still runs.)
     bool isRunning();
-    // Runs the default main context meanwhile.
-    bool waitForEnd(double seconds = 30);
-    void signal(int number) const;
-    // Kills it if it still runs, and reaps it.
-    void stop();
+    // "running", "exited 0", "killed by TERM"; running the default main
+    // context meanwhile, it waits up to `seconds` for the end.
+    std::string waitForEnd(double seconds = 0);
     std::string log() const;
     int count(const std::string& text) const;  // in the log
     Usage usage() const;
-
-    // Once it has ended:
-    bool exitedWith(int status) const;
-    bool killedBy(int number) const;
-    double cpuSeconds() const;  // of its whole life
-    std::string describeEnd() const;
+    double cpuSeconds() const;  // of its whole life, once it has ended
 
 private:
-    std::string logPath_;
+    gchar* logPath_ = nullptr;
     pid_t pid_ = -1;
     std::optional<int> status_;
     rusage usage_{};
@@ -138,8 +122,9 @@ private:
     std::map<std::string, int> heard_;
 };
 
-// Waits until `agent` owns the service and `starts` starts were announced.
-bool waitUntilServing(GDBusConnection* bus, pid_t agent, const Notifications& notifications, int starts = 1);
+// The agent that owns the service once `starts` starts were announced; 0
+// if none within 30 s.
+pid_t waitForAgent(GDBusConnection* bus, const Notifications& notifications, int starts = 1);
 
 enum class Request { ping, paste };
 
@@ -150,11 +135,14 @@ struct Answer {
     std::string error;  // the D-Bus error name
 };
 
-// A message sent on a connection of its own; waits for the answer.
-Answer callOnce(const std::string& address, GDBusMessage* message);
-// A request to the service, on a connection of its own.
-Answer callOnce(const std::string& method, GVariant* arguments = nullptr,
-                const std::string& address = sessionBusAddress());
+// A method call, to the service unless told.
+GDBusMessage* methodCall(const char* method, GVariant* arguments = nullptr, const char* path = servicePath,
+                         const char* interface = serviceInterface, const char* destination = serviceName);
+// Sends the message on a connection of its own and waits for the answer.
+Answer callOnce(GDBusMessage* message);
+inline Answer callOnce(const char* method, GVariant* arguments = nullptr) {
+    return callOnce(methodCall(method, arguments));
+}
 
 // One peer of the service with a connection of its own (its own unique
 // name). It sends requests without waiting for their answers, and sees
@@ -162,7 +150,7 @@ Answer callOnce(const std::string& method, GVariant* arguments = nullptr,
 // that a second answer to one request would show.
 class Client {
 public:
-    explicit Client(const std::string& address = sessionBusAddress());
+    explicit Client(const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS"));
     ~Client();
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
@@ -173,9 +161,15 @@ public:
     int sent() const { return static_cast<int>(sent_.size()); }
     int answered() const;
     bool isAnswered() const { return answered() >= sent(); }
-    // The answers so far, in the order they arrived. With `checked`, answers
-    // to nothing and requests without exactly one answer fail the test.
-    std::vector<Answer> answers(const std::string& name, bool checked = true) const;
+    // Every answer so far, in the order it arrived.
+    std::vector<Answer> arrivals() const;
+    // The same, checked: every request got exactly one answer, and the
+    // agent's answers of each kind came in the order of their requests.
+    // Pings are answered at once on the connection's own queue, pastes after
+    // their work on the main queue: a ping may overtake an earlier paste.
+    // (The errors the bus sends for calls pending when the agent leaves come
+    // in no order.)
+    std::vector<Answer> answers(const std::string& name) const;
 
 private:
     static GDBusMessage* watch(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer data);
@@ -192,19 +186,12 @@ private:
 };
 
 using Clients = std::vector<std::unique_ptr<Client>>;
-Clients makeClients(int count, const std::string& address = sessionBusAddress());
+Clients makeClients(int count, const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS"));
 bool allAnswered(const Clients& clients);
 
 // Sends `total` requests on every client, `window` of them in flight at
 // most, every `pasteEvery`-th a paste; true once each has its answer.
 bool drive(Clients& clients, int total, int window, int pasteEvery, double seconds);
-
-// Checks that every request of `client` got one answer, and that the
-// agent's answers of each kind came in the order of their requests. Pings
-// are answered at once on the connection's own queue, pastes after their
-// work on the main queue: a ping may overtake an earlier paste. (The errors
-// the bus sends for calls pending when the agent leaves come in no order.)
-std::vector<Answer> checkAnswers(const Client& client, const std::string& name);
 
 // A server of the test's own that a test may kill: a session bus (the
 // test's bus configuration) or an X display (Xvfb).
@@ -212,13 +199,12 @@ class PrivateServer {
 public:
     enum class Kind { bus, display };
     explicit PrivateServer(Kind kind);
-    ~PrivateServer();
     // The bus's address, or the display's name.
-    const std::string& address() const { return address_; }
+    const char* address() const { return address_.c_str(); }
     Child& process() { return *process_; }
 
 private:
-    std::string folder_;
+    linux_test::TemporaryFolder folder_;
     std::string address_;
     std::unique_ptr<Child> process_;
 };
@@ -229,6 +215,9 @@ class ServingAgentTest : public testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // Waits until the agent holds no more threads and descriptors than at
+    // `rest`, and checks that it grew by no more than allocator slack.
+    void expectAsLeanAs(const Usage& rest);
 
     Environment agentEnvironment;
     GDBusConnection* bus = nullptr;

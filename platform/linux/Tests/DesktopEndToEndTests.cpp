@@ -40,22 +40,13 @@ class Accessibility {
 public:
     explicit Accessibility(GDBusConnection* session) {
         // Starts the bus if no application has yet.
-        GVariant* address = g_dbus_connection_call_sync(
+        g_autoptr(GVariant) address = g_dbus_connection_call_sync(
             session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
             G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, timeout, nullptr, nullptr);
-        if (address == nullptr) {
-            ADD_FAILURE() << "no accessibility bus";
-            return;
-        }
         const gchar* text = nullptr;
-        g_variant_get(address, "(&s)", &text);
-        bus_ = g_dbus_connection_new_for_address_sync(
-            text,
-            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr);
-        g_variant_unref(address);
-        if (bus_ == nullptr) ADD_FAILURE() << "could not connect to the accessibility bus";
+        if (address != nullptr) g_variant_get(address, "(&s)", &text);
+        bus_ = text != nullptr ? linux_test::newBusPeer(text) : nullptr;
+        if (bus_ == nullptr) ADD_FAILURE() << "no accessibility bus";
     }
     ~Accessibility() {
         if (bus_ != nullptr) {
@@ -69,16 +60,13 @@ public:
     // The alert on screen that the process shows, itself or through a
     // process it started, if any.
     std::optional<ShownAlert> alertOf(pid_t pid) {
-        if (bus_ == nullptr) return std::nullopt;
         for (const Object& application : childrenOf({"org.a11y.atspi.Registry", rootPath})) {
             const auto process = processOf(application.name);
             if (!process || (*process != pid && desktop_test::parentOf(*process) != pid)) continue;
             for (const Object& window : childrenOf(application)) {
-                if (roleOf(window) != ATSPI_ROLE_ALERT) continue;
-                const auto states = statesOf(window);
-                if (!has(states, ATSPI_STATE_SHOWING)) continue;
+                if (roleOf(window) != ATSPI_ROLE_ALERT || !hasState(window, ATSPI_STATE_SHOWING)) continue;
                 ShownAlert shown;
-                shown.isActive = has(states, ATSPI_STATE_ACTIVE);
+                shown.isActive = hasState(window, ATSPI_STATE_ACTIVE);
                 shown.executable = platform::linux_platform::executableOfProcess(*process).value_or("");
                 collect(window, shown);
                 return shown;
@@ -87,9 +75,10 @@ public:
         return std::nullopt;
     }
 
-    // The registry that keeps the list of applications.
-    std::optional<pid_t> registryProcess() {
-        return bus_ != nullptr ? processOf("org.a11y.atspi.Registry") : std::nullopt;
+    // Of the registry, the one that keeps the list of applications, say.
+    std::optional<pid_t> processOf(const std::string& name) {
+        return number({"org.freedesktop.DBus", "/org/freedesktop/DBus"}, "org.freedesktop.DBus",
+                      "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()));
     }
 
 private:
@@ -101,78 +90,56 @@ private:
     static constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
     static constexpr int timeout = 5000;
 
-    // The reply, or null when the object went away meanwhile.
+    // The reply's one value, or null when the object went away meanwhile.
     GVariant* call(const Object& object, const char* interface, const char* method, GVariant* arguments,
                    const char* replyType) {
-        return g_dbus_connection_call_sync(bus_, object.name.c_str(), object.path.c_str(), interface, method,
-                                           arguments, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE,
-                                           timeout, nullptr, nullptr);
+        if (bus_ == nullptr) return nullptr;
+        g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
+            bus_, object.name.c_str(), object.path.c_str(), interface, method, arguments,
+            G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE, timeout, nullptr, nullptr);
+        return reply != nullptr ? g_variant_get_child_value(reply, 0) : nullptr;
     }
 
     std::vector<Object> childrenOf(const Object& object) {
         std::vector<Object> children;
-        GVariant* reply = call(object, accessibleInterface, "GetChildren", nullptr, "(a(so))");
-        if (reply == nullptr) return children;
-        GVariantIter* iterator = nullptr;
-        g_variant_get(reply, "(a(so))", &iterator);
+        g_autoptr(GVariant) list = call(object, accessibleInterface, "GetChildren", nullptr, "(a(so))");
+        GVariantIter iterator;
+        if (list != nullptr) g_variant_iter_init(&iterator, list);
         const gchar* name = nullptr;
         const gchar* path = nullptr;
-        while (g_variant_iter_next(iterator, "(&s&o)", &name, &path)) children.push_back({name, path});
-        g_variant_iter_free(iterator);
-        g_variant_unref(reply);
+        while (list != nullptr && g_variant_iter_next(&iterator, "(&s&o)", &name, &path))
+            children.push_back({name, path});
         return children;
     }
 
     // A method's one number, if it answered.
     std::optional<guint32> number(const Object& object, const char* interface, const char* method,
                                   GVariant* arguments = nullptr) {
-        GVariant* reply = call(object, interface, method, arguments, "(u)");
-        if (reply == nullptr) return std::nullopt;
-        guint32 value = 0;
-        g_variant_get(reply, "(u)", &value);
-        g_variant_unref(reply);
-        return value;
-    }
-
-    std::optional<pid_t> processOf(const std::string& name) {
-        return number({"org.freedesktop.DBus", "/org/freedesktop/DBus"}, "org.freedesktop.DBus",
-                      "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()));
+        g_autoptr(GVariant) value = call(object, interface, method, arguments, "(u)");
+        return value != nullptr ? std::optional(g_variant_get_uint32(value)) : std::nullopt;
     }
 
     guint32 roleOf(const Object& object) {
         return number(object, accessibleInterface, "GetRole").value_or(ATSPI_ROLE_INVALID);
     }
 
-    // The states as bits: state n is bit n % 32 of word n / 32.
-    std::vector<guint32> statesOf(const Object& object) {
-        std::vector<guint32> words;
-        GVariant* reply = call(object, accessibleInterface, "GetState", nullptr, "(au)");
-        if (reply == nullptr) return words;
-        GVariantIter* iterator = nullptr;
-        g_variant_get(reply, "(au)", &iterator);
-        guint32 word = 0;
-        while (g_variant_iter_next(iterator, "u", &word)) words.push_back(word);
-        g_variant_iter_free(iterator);
-        g_variant_unref(reply);
-        return words;
-    }
-
-    static bool has(const std::vector<guint32>& states, AtspiStateType state) {
-        const std::size_t word = state / 32;
-        return word < states.size() && (states[word] & (1u << (state % 32))) != 0;
+    // The states come as bits: state n is bit n % 32 of word n / 32.
+    bool hasState(const Object& object, AtspiStateType state) {
+        g_autoptr(GVariant) words = call(object, accessibleInterface, "GetState", nullptr, "(au)");
+        gsize count = 0;
+        const auto* bits = static_cast<const guint32*>(
+            words != nullptr ? g_variant_get_fixed_array(words, &count, sizeof(guint32)) : nullptr);
+        const gsize word = state / 32;
+        return word < count && (bits[word] & (1u << (state % 32))) != 0;
     }
 
     std::string nameOf(const Object& object) {
-        GVariant* reply = call(object, "org.freedesktop.DBus.Properties", "Get",
-                               g_variant_new("(ss)", accessibleInterface, "Name"), "(v)");
-        if (reply == nullptr) return "";
-        GVariant* value = nullptr;
-        g_variant_get(reply, "(v)", &value);
-        std::string name =
-            g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ? g_variant_get_string(value, nullptr) : "";
-        g_variant_unref(value);
-        g_variant_unref(reply);
-        return name;
+        g_autoptr(GVariant) name = call(object, "org.freedesktop.DBus.Properties", "Get",
+                                        g_variant_new("(ss)", accessibleInterface, "Name"), "(v)");
+        g_autoptr(GVariant) text = name != nullptr ? g_variant_get_variant(name) : nullptr;
+        return text != nullptr && g_variant_is_of_type(text, G_VARIANT_TYPE_STRING)
+                   ? g_variant_get_string(text, nullptr)
+                   : "";
     }
 
     // The texts and buttons inside, in the order of the widget tree: top to
@@ -184,7 +151,7 @@ private:
                 shown.texts.push_back(nameOf(child));
             } else if (role == ATSPI_ROLE_PUSH_BUTTON) {
                 shown.buttons.push_back(nameOf(child));
-                if (has(statesOf(child), ATSPI_STATE_IS_DEFAULT)) shown.defaultButton = shown.buttons.back();
+                if (hasState(child, ATSPI_STATE_IS_DEFAULT)) shown.defaultButton = shown.buttons.back();
             } else {
                 collect(child, shown);
             }
@@ -211,25 +178,22 @@ protected:
         // So does the accessibility bus that its dialog started: the
         // registry on it, then the launcher, which ends the bus itself.
         if (auto launcher = ownerOf(bus, "org.a11y.Bus")) {
-            if (auto registry = Accessibility(bus).registryProcess()) endProcess(*registry);
+            if (auto registry = Accessibility(bus).processOf("org.a11y.atspi.Registry"))
+                endProcess(*registry);
             endProcess(*launcher);
         }
         if (bus != nullptr) g_object_unref(bus);
     }
 
     // The user opens the helper from $HOME/Applications.
-    bool open() {
-        const auto opened = helper->open();
-        return opened->waitForEnd(30) && opened->exitedWith(0);
-    }
+    bool open() { return helper->open()->waitForEnd(30) == "exited 0"; }
 
     // The first opening: the set-up registers the agent and the bus starts
     // it. Its process, once it has announced itself.
     pid_t startAgent() {
         Notifications notifications(bus);
         EXPECT_TRUE(open());
-        EXPECT_TRUE(runUntil([&] { return notifications.count("didStart") == 1; }, 30)) << "no agent started";
-        return ownerOf(bus).value_or(0);
+        return waitForAgent(bus, notifications);
     }
 
     // Opens the helper again while its agent runs: the dialog it shows, read
@@ -259,7 +223,7 @@ protected:
 
 }  // namespace
 
-TEST_F(HelperOnTheDesktop, PastesIntoTheWindowInFrontAndBringsItBackWhenTheMainAppIsInFront) {
+TEST_F(HelperOnTheDesktop, PastesWhereTheUserWorksAndOpenedAgainShowsThatItIsOnUntilReturnIsPressed) {
     Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", clip});
     auto mainAppWindow = mainApp.waitForLine("window ");
     ASSERT_TRUE(mainAppWindow && mainApp.waitForLine("clip"));
@@ -269,7 +233,8 @@ TEST_F(HelperOnTheDesktop, PastesIntoTheWindowInFrontAndBringsItBackWhenTheMainA
     ASSERT_TRUE(targetWindow);
     switchTo(windowIdOf(*targetWindow));
     ASSERT_TRUE(target.waitForLine("focus 0"));
-    ASSERT_NE(startAgent(), 0);
+    const pid_t agent = startAgent();
+    ASSERT_NE(agent, 0);
 
     std::size_t mark = target.lines().size();
     EXPECT_EQ(callOnce("Paste").value, true);
@@ -285,11 +250,8 @@ TEST_F(HelperOnTheDesktop, PastesIntoTheWindowInFrontAndBringsItBackWhenTheMainA
     // A keystroke goes to the one window with the keyboard: this one, not the main app.
     EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
     EXPECT_TRUE(target.waitForLine("text 0 ", mark).value_or("").ends_with(clip));
-}
-TEST_F(HelperOnTheDesktop, OpeningItAgainShowsThatItIsOnUntilTheUserPressesReturn) {
-    const pid_t agent = startAgent();
-    ASSERT_NE(agent, 0);
 
+    // Opened again, it says that it is on.
     const auto shown = reopenAndPressReturn(agent);
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->texts,

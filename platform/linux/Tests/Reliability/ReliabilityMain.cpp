@@ -21,24 +21,15 @@ using namespace agent_harness;
 // Once connected (one ping answered), sends `pastes` pastes and ends at
 // once, without waiting for their answers.
 int exitingClient(int pastes) {
-    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    if (address == nullptr) return 2;
-    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
-        address,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
+    GDBusConnection* connection = linux_test::newBusPeer();
     if (connection == nullptr) return 2;
-    GVariant* reply =
+    g_autoptr(GVariant) reply =
         g_dbus_connection_call_sync(connection, serviceName, servicePath, serviceInterface, "Ping", nullptr,
                                     nullptr, G_DBUS_CALL_FLAGS_NONE, 30000, nullptr, nullptr);
     if (reply == nullptr) return 3;
-    g_variant_unref(reply);
     for (int i = 0; i < pastes; ++i) {
-        GDBusMessage* message =
-            g_dbus_message_new_method_call(serviceName, servicePath, serviceInterface, "Paste");
-        g_dbus_connection_send_message(connection, message, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
-        g_object_unref(message);
+        g_autoptr(GDBusMessage) paste = methodCall("Paste");
+        g_dbus_connection_send_message(connection, paste, G_DBUS_SEND_MESSAGE_FLAGS_NONE, nullptr, nullptr);
     }
     g_dbus_connection_flush_sync(connection, nullptr, nullptr);
     std::fflush(nullptr);
