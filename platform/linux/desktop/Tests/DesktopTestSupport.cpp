@@ -69,36 +69,20 @@ bool runUntil(const std::function<bool()>& condition, double seconds) {
 
 namespace {
 
-struct Reader {
-    std::vector<std::string>* lines;
-    unsigned* watch;
-    std::string partial;
-};
-
-gboolean readLines(GIOChannel* channel, GIOCondition, gpointer data) {
-    auto* reader = static_cast<Reader*>(data);
-    char buffer[4096];
-    gsize count = 0;
-    GIOStatus status = g_io_channel_read_chars(channel, buffer, sizeof buffer, &count, nullptr);
-    reader->partial.append(buffer, count);
-    for (std::size_t end; (end = reader->partial.find('\n')) != std::string::npos;) {
-        reader->lines->push_back(reader->partial.substr(0, end));
-        reader->partial.erase(0, end + 1);
-    }
-    if (status == G_IO_STATUS_NORMAL || status == G_IO_STATUS_AGAIN) return G_SOURCE_CONTINUE;
-    *reader->watch = 0;
-    return G_SOURCE_REMOVE;
+// The argument vector of a command line, for g_spawn.
+std::vector<char*> argvOf(std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    return argv;
 }
 
 }  // namespace
 
-Program::Program(std::vector<std::string> arguments) : lines_(new std::vector<std::string>) {
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
+Program::Program(std::vector<std::string> arguments) {
     int output = -1;
     GError* error = nullptr;
-    if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr,
+    if (!g_spawn_async_with_pipes(nullptr, argvOf(arguments).data(), nullptr,
                                   static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
                                   nullptr, nullptr, &pid_, nullptr, &output, nullptr, &error)) {
         ADD_FAILURE() << "Could not start " << arguments[0] << ": " << error->message;
@@ -106,13 +90,25 @@ Program::Program(std::vector<std::string> arguments) : lines_(new std::vector<st
         pid_ = -1;
         return;
     }
+    auto readLines = [](GIOChannel* channel, GIOCondition, gpointer data) -> gboolean {
+        auto* program = static_cast<Program*>(data);
+        char buffer[4096];
+        gsize count = 0;
+        GIOStatus status = g_io_channel_read_chars(channel, buffer, sizeof buffer, &count, nullptr);
+        program->partial_.append(buffer, count);
+        for (std::size_t end; (end = program->partial_.find('\n')) != std::string::npos;) {
+            program->lines_.push_back(program->partial_.substr(0, end));
+            program->partial_.erase(0, end + 1);
+        }
+        if (status == G_IO_STATUS_NORMAL || status == G_IO_STATUS_AGAIN) return G_SOURCE_CONTINUE;
+        program->watch_ = 0;
+        return G_SOURCE_REMOVE;
+    };
     GIOChannel* channel = g_io_channel_unix_new(output);
     g_io_channel_set_close_on_unref(channel, TRUE);
     g_io_channel_set_encoding(channel, nullptr, nullptr);
     g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
-    watch_ = g_io_add_watch_full(channel, G_PRIORITY_DEFAULT, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP),
-                                 readLines, new Reader{lines_, &watch_, {}},
-                                 [](gpointer data) { delete static_cast<Reader*>(data); });
+    watch_ = g_io_add_watch(channel, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP), readLines, this);
     g_io_channel_unref(channel);
 }
 
@@ -123,16 +119,15 @@ Program::~Program() {
         waitpid(pid_, nullptr, 0);
         g_spawn_close_pid(pid_);
     }
-    delete lines_;
 }
 
 std::optional<std::string> Program::waitForLine(const std::string& prefix, std::size_t from, double seconds) {
     std::optional<std::string> found;
     runUntil(
         [&] {
-            for (std::size_t i = from; i < lines_->size(); ++i) {
-                if ((*lines_)[i].rfind(prefix, 0) == 0) {
-                    found = (*lines_)[i];
+            for (std::size_t i = from; i < lines_.size(); ++i) {
+                if (lines_[i].rfind(prefix, 0) == 0) {
+                    found = lines_[i];
                     return true;
                 }
             }
@@ -143,13 +138,10 @@ std::optional<std::string> Program::waitForLine(const std::string& prefix, std::
 }
 
 int run(std::vector<std::string> arguments) {
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
     int status = -1;
     GError* error = nullptr;
-    if (!g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
-                      &status, &error)) {
+    if (!g_spawn_sync(nullptr, argvOf(arguments).data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                      nullptr, nullptr, &status, &error)) {
         ADD_FAILURE() << "Could not run " << arguments[0] << ": " << error->message;
         g_error_free(error);
         return -1;

@@ -38,14 +38,15 @@ public:
     Program& operator=(const Program&) = delete;
 
     pid_t pid() const { return pid_; }
-    const std::vector<std::string>& lines() const { return *lines_; }
+    const std::vector<std::string>& lines() const { return lines_; }
     // The first line from `from` on that begins with `prefix`; waits for it.
     std::optional<std::string> waitForLine(const std::string& prefix, std::size_t from = 0,
                                            double seconds = 20);
 
 private:
     pid_t pid_ = -1;
-    std::vector<std::string>* lines_;
+    std::vector<std::string> lines_;
+    std::string partial_;  // the line being read
     unsigned watch_ = 0;
 };
 
