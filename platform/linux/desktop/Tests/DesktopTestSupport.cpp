@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <xcb/xcb.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "XcbConnection.h"
 
 namespace desktop_test {
 
@@ -156,24 +156,12 @@ void switchTo(const std::string& window) {
 std::string windowIdOf(const std::string& line) { return line.substr(line.rfind(' ') + 1); }
 
 bool hasWindowManager() {
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    bool found = false;
-    if (!xcb_connection_has_error(connection)) {
-        xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        const char name[] = "_NET_SUPPORTING_WM_CHECK";
-        xcb_intern_atom_reply_t* atom =
-            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
-        if (atom != nullptr && atom->atom != XCB_ATOM_NONE) {
-            xcb_get_property_reply_t* property = xcb_get_property_reply(
-                connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
-                nullptr);
-            found = property != nullptr && xcb_get_property_value_length(property) == 4;
-            std::free(property);
-        }
-        std::free(atom);
-    }
-    xcb_disconnect(connection);
-    return found;
+    using platform::linux_desktop::XcbConnection;
+    auto connection = XcbConnection::open();
+    if (!connection) return false;
+    auto check = connection->cardinals(
+        connection->root(), connection->atom(XcbConnection::Atom::netSupportingWmCheck), XCB_ATOM_WINDOW);
+    return check && check->size() == 1;
 }
 
 WindowManager::WindowManager() : openbox_(std::vector<std::string>{"openbox", "--sm-disable"}) {

@@ -4,19 +4,20 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <vector>
 
 #include "DesktopTestSupport.h"
 #include "LinuxDesktop.h"
 #include "LinuxWorkspace.h"
+#include "XcbConnection.h"
 #include "XcbXkb.h"
 #include "platform/Dispatch.h"
 
 using namespace desktop_test;
 using platform::linux_desktop::Desktop;
 using platform::linux_desktop::FrontWindow;
+using platform::linux_desktop::XcbConnection;
 
 namespace {
 
@@ -64,47 +65,35 @@ bool postCommandV(platform::KeyboardEvents& keyboard) {
 // _NET_WM_PID, as some X clients do and others don't.
 class BareWindow {
 public:
-    explicit BareWindow(pid_t pid) : c_(xcb_connect(nullptr, nullptr)), window_(xcb_generate_id(c_)) {
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
-        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 100, 100, 200, 100, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    explicit BareWindow(pid_t pid) : x_(XcbConnection::open()), window_(xcb_generate_id(x_->raw())) {
+        xcb_create_window(x_->raw(), XCB_COPY_FROM_PARENT, window_, x_->root(), 100, 100, 200, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
         if (pid > 0) {
-            const char name[] = "_NET_WM_PID";
-            xcb_intern_atom_reply_t* atom =
-                xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, sizeof name - 1, name), nullptr);
             const auto value = static_cast<std::uint32_t>(pid);
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
-                                &value);
-            std::free(atom);
+            xcb_change_property(x_->raw(), XCB_PROP_MODE_REPLACE, window_,
+                                x_->atom(XcbConnection::Atom::netWmPid), XCB_ATOM_CARDINAL, 32, 1, &value);
         }
-        xcb_map_window(c_, window_);
-        xcb_flush(c_);
+        show();
     }
-    ~BareWindow() { xcb_disconnect(c_); }
 
     std::string id() const { return std::to_string(window_); }
     // Whether the window manager has shown the window (it then takes
     // activation requests for it); asks again if not: a window manager
     // still starting up may miss the first request.
     bool show() {
-        xcb_get_window_attributes_reply_t* attributes =
-            xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window_), nullptr);
-        const bool shown = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        std::free(attributes);
-        if (!shown) {
-            xcb_map_window(c_, window_);
-            xcb_flush(c_);
-        }
-        return shown;
+        if (x_->windowExists(window_, true)) return true;
+        xcb_map_window(x_->raw(), window_);
+        xcb_flush(x_->raw());
+        return false;
     }
     // Returns once the server has destroyed it.
     void close() {
-        xcb_destroy_window(c_, window_);
-        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+        xcb_destroy_window(x_->raw(), window_);
+        x_->isAlive();
     }
 
 private:
-    xcb_connection_t* c_;
+    std::unique_ptr<XcbConnection> x_;
     xcb_window_t window_;
 };
 
@@ -112,27 +101,20 @@ private:
 // one group in use; plain US again after the test.
 class KeyboardLayouts {
 public:
-    KeyboardLayouts() : c_(xcb_connect(nullptr, nullptr)) {
-        xcb_discard_reply(c_,
-                          xcb_xkb_use_extension(c_, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION).sequence);
-    }
-    ~KeyboardLayouts() {
-        use("us");
-        xcb_disconnect(c_);
-    }
+    ~KeyboardLayouts() { use("us"); }
 
     // `group` counts from 0, in the order of `layouts`; without layouts only
     // the group changes, as with the user's layout switch key.
     bool use(const std::string& layouts, const std::string& variants = "", std::uint8_t group = 0) {
         if (!layouts.empty() && run({"setxkbmap", "-layout", layouts, "-variant", variants}) != 0)
             return false;
-        xcb_xkb_latch_lock_state(c_, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0);
-        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
-        return true;
+        xcb_xkb_latch_lock_state(x_->raw(), XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0);
+        return x_->isAlive();
     }
 
 private:
-    xcb_connection_t* c_;
+    // Speaks XKB once open.
+    std::unique_ptr<XcbConnection> x_ = XcbConnection::open();
 };
 
 }  // namespace
