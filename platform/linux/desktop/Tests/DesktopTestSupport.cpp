@@ -12,45 +12,31 @@
 
 namespace desktop_test {
 
-// The main queue on GLib's default main context, a log kept in `logLines`
-// and plain English text.
-class GLibPlatform::Services : public platform::DispatchQueue,
-                               public platform::LogSink,
-                               public platform::Localization {
-public:
-    explicit Services(std::vector<std::string>& lines) : lines_(lines) {}
-
-    void async(WorkItem item) override { asyncAfter(0, std::move(item)); }
-    void asyncAfter(double seconds, WorkItem item) override {
-        auto* heapItem = new WorkItem(std::move(item));
-        auto run = [](gpointer data) -> gboolean {
-            (*static_cast<WorkItem*>(data))();
-            return G_SOURCE_REMOVE;
-        };
-        auto destroy = [](gpointer data) { delete static_cast<WorkItem*>(data); };
-        g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(seconds * 1000), run, heapItem, destroy);
-    }
-    void write(const platform::LogMessage& message) override {
-        lines_.push_back(message.category + ": " +
-                         platform::renderLogMessage(message.format, message.arguments, false));
-    }
-    std::string localizedString(const std::string& key) override { return key; }
-
-private:
-    std::vector<std::string>& lines_;
-};
-
-GLibPlatform::GLibPlatform() : services_(new Services(logLines)) {
+GLibPlatform::GLibPlatform() {
     platform::Services services;
-    services.mainQueue = services_;
-    services.log = services_;
-    services.localization = services_;
+    services.mainQueue = this;
+    services.log = this;
+    services.localization = this;
     platform::install(services);
 }
 
-GLibPlatform::~GLibPlatform() {
-    platform::install({});
-    delete services_;
+GLibPlatform::~GLibPlatform() { platform::install({}); }
+
+void GLibPlatform::async(WorkItem item) { asyncAfter(0, std::move(item)); }
+
+void GLibPlatform::asyncAfter(double seconds, WorkItem item) {
+    auto run = [](gpointer data) -> gboolean {
+        (*static_cast<WorkItem*>(data))();
+        return G_SOURCE_REMOVE;
+    };
+    auto destroy = [](gpointer data) { delete static_cast<WorkItem*>(data); };
+    g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(seconds * 1000), run,
+                       new WorkItem(std::move(item)), destroy);
+}
+
+void GLibPlatform::write(const platform::LogMessage& message) {
+    logLines.push_back(message.category + ": " +
+                       platform::renderLogMessage(message.format, message.arguments, false));
 }
 
 bool runUntil(const std::function<bool()>& condition, double seconds) {

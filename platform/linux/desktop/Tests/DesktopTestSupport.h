@@ -12,17 +12,19 @@
 namespace desktop_test {
 
 // The services the desktop relies on, backed by GLib's default main context
-// as in the agent: the main queue, the log and plain English text.
-class GLibPlatform {
+// as in the agent: the main queue, the log (kept in `logLines`) and plain
+// English text. Installed while it lives.
+class GLibPlatform : public platform::DispatchQueue, public platform::LogSink, public platform::Localization {
 public:
     GLibPlatform();
     ~GLibPlatform();
 
-    std::vector<std::string> logLines;
+    void async(WorkItem item) override;
+    void asyncAfter(double seconds, WorkItem item) override;
+    void write(const platform::LogMessage& message) override;
+    std::string localizedString(const std::string& key) override { return key; }
 
-private:
-    class Services;
-    Services* services_;
+    std::vector<std::string> logLines;
 };
 
 // Runs the main context until `condition` holds, at most `seconds`.
