@@ -4,53 +4,39 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <xcb/xcb.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "XcbConnection.h"
 
 namespace desktop_test {
 
-// The main queue on GLib's default main context, a log kept in `logLines`
-// and plain English text.
-class GLibPlatform::Services : public platform::DispatchQueue,
-                               public platform::LogSink,
-                               public platform::Localization {
-public:
-    explicit Services(std::vector<std::string>& lines) : lines_(lines) {}
-
-    void async(WorkItem item) override { asyncAfter(0, std::move(item)); }
-    void asyncAfter(double seconds, WorkItem item) override {
-        auto* heapItem = new WorkItem(std::move(item));
-        auto run = [](gpointer data) -> gboolean {
-            (*static_cast<WorkItem*>(data))();
-            return G_SOURCE_REMOVE;
-        };
-        auto destroy = [](gpointer data) { delete static_cast<WorkItem*>(data); };
-        g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(seconds * 1000), run, heapItem, destroy);
-    }
-    void write(const platform::LogMessage& message) override {
-        lines_.push_back(message.category + ": " +
-                         platform::renderLogMessage(message.format, message.arguments, false));
-    }
-    std::string localizedString(const std::string& key) override { return key; }
-
-private:
-    std::vector<std::string>& lines_;
-};
-
-GLibPlatform::GLibPlatform() : services_(new Services(logLines)) {
+GLibPlatform::GLibPlatform() {
     platform::Services services;
-    services.mainQueue = services_;
-    services.log = services_;
-    services.localization = services_;
+    services.mainQueue = this;
+    services.log = this;
+    services.localization = this;
     platform::install(services);
 }
 
-GLibPlatform::~GLibPlatform() {
-    platform::install({});
-    delete services_;
+GLibPlatform::~GLibPlatform() { platform::install({}); }
+
+void GLibPlatform::async(WorkItem item) { asyncAfter(0, std::move(item)); }
+
+void GLibPlatform::asyncAfter(double seconds, WorkItem item) {
+    auto run = [](gpointer data) -> gboolean {
+        (*static_cast<WorkItem*>(data))();
+        return G_SOURCE_REMOVE;
+    };
+    auto destroy = [](gpointer data) { delete static_cast<WorkItem*>(data); };
+    g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(seconds * 1000), run,
+                       new WorkItem(std::move(item)), destroy);
+}
+
+void GLibPlatform::write(const platform::LogMessage& message) {
+    logLines.push_back(message.category + ": " +
+                       platform::renderLogMessage(message.format, message.arguments, false));
 }
 
 bool runUntil(const std::function<bool()>& condition, double seconds) {
@@ -69,36 +55,20 @@ bool runUntil(const std::function<bool()>& condition, double seconds) {
 
 namespace {
 
-struct Reader {
-    std::vector<std::string>* lines;
-    unsigned* watch;
-    std::string partial;
-};
-
-gboolean readLines(GIOChannel* channel, GIOCondition, gpointer data) {
-    auto* reader = static_cast<Reader*>(data);
-    char buffer[4096];
-    gsize count = 0;
-    GIOStatus status = g_io_channel_read_chars(channel, buffer, sizeof buffer, &count, nullptr);
-    reader->partial.append(buffer, count);
-    for (std::size_t end; (end = reader->partial.find('\n')) != std::string::npos;) {
-        reader->lines->push_back(reader->partial.substr(0, end));
-        reader->partial.erase(0, end + 1);
-    }
-    if (status == G_IO_STATUS_NORMAL || status == G_IO_STATUS_AGAIN) return G_SOURCE_CONTINUE;
-    *reader->watch = 0;
-    return G_SOURCE_REMOVE;
+// The argument vector of a command line, for g_spawn.
+std::vector<char*> argvOf(std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    return argv;
 }
 
 }  // namespace
 
-Program::Program(std::vector<std::string> arguments) : lines_(new std::vector<std::string>) {
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
+Program::Program(std::vector<std::string> arguments) {
     int output = -1;
     GError* error = nullptr;
-    if (!g_spawn_async_with_pipes(nullptr, argv.data(), nullptr,
+    if (!g_spawn_async_with_pipes(nullptr, argvOf(arguments).data(), nullptr,
                                   static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD),
                                   nullptr, nullptr, &pid_, nullptr, &output, nullptr, &error)) {
         ADD_FAILURE() << "Could not start " << arguments[0] << ": " << error->message;
@@ -106,13 +76,25 @@ Program::Program(std::vector<std::string> arguments) : lines_(new std::vector<st
         pid_ = -1;
         return;
     }
+    auto readLines = [](GIOChannel* channel, GIOCondition, gpointer data) -> gboolean {
+        auto* program = static_cast<Program*>(data);
+        char buffer[4096];
+        gsize count = 0;
+        GIOStatus status = g_io_channel_read_chars(channel, buffer, sizeof buffer, &count, nullptr);
+        program->partial_.append(buffer, count);
+        for (std::size_t end; (end = program->partial_.find('\n')) != std::string::npos;) {
+            program->lines_.push_back(program->partial_.substr(0, end));
+            program->partial_.erase(0, end + 1);
+        }
+        if (status == G_IO_STATUS_NORMAL || status == G_IO_STATUS_AGAIN) return G_SOURCE_CONTINUE;
+        program->watch_ = 0;
+        return G_SOURCE_REMOVE;
+    };
     GIOChannel* channel = g_io_channel_unix_new(output);
     g_io_channel_set_close_on_unref(channel, TRUE);
     g_io_channel_set_encoding(channel, nullptr, nullptr);
     g_io_channel_set_flags(channel, G_IO_FLAG_NONBLOCK, nullptr);
-    watch_ = g_io_add_watch_full(channel, G_PRIORITY_DEFAULT, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP),
-                                 readLines, new Reader{lines_, &watch_, {}},
-                                 [](gpointer data) { delete static_cast<Reader*>(data); });
+    watch_ = g_io_add_watch(channel, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP), readLines, this);
     g_io_channel_unref(channel);
 }
 
@@ -123,16 +105,15 @@ Program::~Program() {
         waitpid(pid_, nullptr, 0);
         g_spawn_close_pid(pid_);
     }
-    delete lines_;
 }
 
 std::optional<std::string> Program::waitForLine(const std::string& prefix, std::size_t from, double seconds) {
     std::optional<std::string> found;
     runUntil(
         [&] {
-            for (std::size_t i = from; i < lines_->size(); ++i) {
-                if ((*lines_)[i].rfind(prefix, 0) == 0) {
-                    found = (*lines_)[i];
+            for (std::size_t i = from; i < lines_.size(); ++i) {
+                if (lines_[i].rfind(prefix, 0) == 0) {
+                    found = lines_[i];
                     return true;
                 }
             }
@@ -143,13 +124,10 @@ std::optional<std::string> Program::waitForLine(const std::string& prefix, std::
 }
 
 int run(std::vector<std::string> arguments) {
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
     int status = -1;
     GError* error = nullptr;
-    if (!g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
-                      &status, &error)) {
+    if (!g_spawn_sync(nullptr, argvOf(arguments).data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                      nullptr, nullptr, &status, &error)) {
         ADD_FAILURE() << "Could not run " << arguments[0] << ": " << error->message;
         g_error_free(error);
         return -1;
@@ -164,24 +142,12 @@ void switchTo(const std::string& window) {
 std::string windowIdOf(const std::string& line) { return line.substr(line.rfind(' ') + 1); }
 
 bool hasWindowManager() {
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    bool found = false;
-    if (!xcb_connection_has_error(connection)) {
-        xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        const char name[] = "_NET_SUPPORTING_WM_CHECK";
-        xcb_intern_atom_reply_t* atom =
-            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
-        if (atom != nullptr && atom->atom != XCB_ATOM_NONE) {
-            xcb_get_property_reply_t* property = xcb_get_property_reply(
-                connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
-                nullptr);
-            found = property != nullptr && xcb_get_property_value_length(property) == 4;
-            std::free(property);
-        }
-        std::free(atom);
-    }
-    xcb_disconnect(connection);
-    return found;
+    using platform::linux_desktop::XcbConnection;
+    auto connection = XcbConnection::open();
+    if (!connection) return false;
+    auto check = connection->cardinals(
+        connection->root(), connection->atom(XcbConnection::Atom::netSupportingWmCheck), XCB_ATOM_WINDOW);
+    return check && check->size() == 1;
 }
 
 WindowManager::WindowManager() : openbox_(std::vector<std::string>{"openbox", "--sm-disable"}) {

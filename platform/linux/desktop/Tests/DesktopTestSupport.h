@@ -12,17 +12,19 @@
 namespace desktop_test {
 
 // The services the desktop relies on, backed by GLib's default main context
-// as in the agent: the main queue, the log and plain English text.
-class GLibPlatform {
+// as in the agent: the main queue, the log (kept in `logLines`) and plain
+// English text. Installed while it lives.
+class GLibPlatform : public platform::DispatchQueue, public platform::LogSink, public platform::Localization {
 public:
     GLibPlatform();
     ~GLibPlatform();
 
-    std::vector<std::string> logLines;
+    void async(WorkItem item) override;
+    void asyncAfter(double seconds, WorkItem item) override;
+    void write(const platform::LogMessage& message) override;
+    std::string localizedString(const std::string& key) override { return key; }
 
-private:
-    class Services;
-    Services* services_;
+    std::vector<std::string> logLines;
 };
 
 // Runs the main context until `condition` holds, at most `seconds`.
@@ -38,14 +40,15 @@ public:
     Program& operator=(const Program&) = delete;
 
     pid_t pid() const { return pid_; }
-    const std::vector<std::string>& lines() const { return *lines_; }
+    const std::vector<std::string>& lines() const { return lines_; }
     // The first line from `from` on that begins with `prefix`; waits for it.
     std::optional<std::string> waitForLine(const std::string& prefix, std::size_t from = 0,
                                            double seconds = 20);
 
 private:
     pid_t pid_ = -1;
-    std::vector<std::string>* lines_;
+    std::vector<std::string> lines_;
+    std::string partial_;  // the line being read
     unsigned watch_ = 0;
 };
 

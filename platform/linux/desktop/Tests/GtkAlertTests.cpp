@@ -74,87 +74,68 @@ protected:
 
 }  // namespace
 
-TEST_F(GtkAlertTest, ARealKeyPressAnswersTheAlertWhileMainQueueWorkGoesOn) {
-    int ticks = 0;
-    bool isTicking = true;
-    bool hasStopped = false;
-    std::function<void()> tick = [&] {
-        if (!isTicking) {
-            hasStopped = true;
-            return;
-        }
-        ++ticks;
-        platform::DispatchQueue::main().asyncAfter(0.02, tick);
-    };
-    platform::DispatchQueue::main().async(tick);
-    int ticksWhenShown = -1;
-    onActivation = [&](bool alertInFront) {
-        if (!alertInFront || ticksWhenShown >= 0) return;
-        ticksWhenShown = ticks;
-        // The user takes a moment to read it.
-        platform::DispatchQueue::main().asyncAfter(0.2, [] { press({"Return"}); });
-    };
-
-    EXPECT_EQ(show({"OK", "Open Login Items"}), platform::alertFirstButtonReturn);
-    EXPECT_GE(ticksWhenShown, 1) << "main-queue work ran before the alert came up";
-    EXPECT_GT(ticks, ticksWhenShown) << "main-queue work ran while the alert waited for its answer";
-    isTicking = false;
-    EXPECT_TRUE(runUntil([&] { return hasStopped; }));
-}
-
-TEST_F(GtkAlertTest, ButtonsAnswerInTheirOrderAndClosingAnswersNoButton) {
-    onActivation = [&](bool alertInFront) {
-        if (alertInFront) press({"Left", "Return"});
-    };
-    EXPECT_EQ(show({"Open Login Items", "Cancel"}), platform::alertSecondButtonReturn);
-
-    onActivation = [&](bool alertInFront) {
-        if (alertInFront) press({"Escape"});
-    };
-    const platform::ModalResponse closed = show({"OK", "Open Login Items"});
-    EXPECT_NE(closed, platform::alertFirstButtonReturn);
-    EXPECT_NE(closed, platform::alertSecondButtonReturn);
-}
-
-TEST_F(GtkAlertTest, ActivateSelfBringsTheAlertBackInFront) {
+TEST_F(GtkAlertTest, RealKeysAnswerInButtonOrderWhileMainQueueWorkGoesOn) {
     Program target({QUILLORY_PASTE_TARGET});
     auto targetWindow = target.waitForLine("window 0 ");
     ASSERT_TRUE(targetWindow);
+    // Work on the main queue: GLib's default main context, as in the agent.
+    int ticks = 0;
+    const guint ticker = g_timeout_add(
+        20,
+        [](gpointer count) -> gboolean {
+            ++*static_cast<int*>(count);
+            return G_SOURCE_CONTINUE;
+        },
+        &ticks);
 
     // The user switches away from the alert; the agent brings it back, and the
     // key press reaches it rather than the window in between.
-    enum { waitingForAlert, switchedAway, broughtBack } step = waitingForAlert;
+    int ticksWhenShown = -1;
+    enum { waitingForAlert, switchedAway, broughtBack, pressed } step = waitingForAlert;
     onActivation = [&](bool alertInFront) {
         if (step == waitingForAlert && alertInFront) {
+            ticksWhenShown = ticks;
             step = switchedAway;
             switchTo(windowIdOf(*targetWindow));
         } else if (step == switchedAway && !alertInFront) {
             step = broughtBack;
             desktop->activateSelf();
         } else if (step == broughtBack && alertInFront) {
-            press({"Return"});
+            step = pressed;
+            // The user takes a moment to read it.
+            platform::DispatchQueue::main().asyncAfter(0.2, [] { press({"Return"}); });
         }
     };
-    EXPECT_EQ(show({"OK"}), platform::alertFirstButtonReturn);
-    EXPECT_EQ(step, broughtBack);
+    EXPECT_EQ(show({"OK", "Open Login Items"}), platform::alertFirstButtonReturn);
+    EXPECT_GE(ticksWhenShown, 1) << "main-queue work ran before the alert came up";
+    EXPECT_GT(ticks, ticksWhenShown) << "main-queue work ran while the alert waited for its answer";
+    g_source_remove(ticker);
+
+    // Left goes from the default, the first button, to the second; Escape closes.
+    auto answerWith = [&](std::vector<std::string> keys, std::vector<std::string> buttons) {
+        onActivation = [keys](bool alertInFront) {
+            if (alertInFront) press(keys);
+        };
+        return show(buttons);
+    };
+    EXPECT_EQ(answerWith({"Left", "Return"}, {"Open Login Items", "Cancel"}),
+              platform::alertSecondButtonReturn);
+    EXPECT_EQ(answerWith({"Escape"}, {"OK", "Open Login Items"}), platform::linux_desktop::closedResponse);
 }
 
-TEST_F(GtkAlertTest, AnAlertThatCannotBeShownIsAnsweredAsWithoutADisplay) {
+TEST_F(GtkAlertTest, WithoutItsDisplayAnAlertIsAnsweredWithNoButtonAndItsProcessEnds) {
     // The alert process inherits a display it cannot reach.
     const std::string display = g_getenv("DISPLAY");
     g_setenv("DISPLAY", ":4095", TRUE);
-    platform::Alert alert;
-    alert.setMessageText("Quillory Helper is on");
-    const platform::ModalResponse response = desktop->alerts().runModal(alert);
+    const platform::ModalResponse response = show({"OK"});
     g_setenv("DISPLAY", display.c_str(), TRUE);
 
     EXPECT_EQ(response, platform::linux_desktop::abortedResponse);
     EXPECT_NE(std::find(platform.logLines.begin(), platform.logLines.end(),
                         "desktop: Could not show the alert \"Quillory Helper is on\": there is no display."),
               platform.logLines.end());
-}
 
-TEST_F(GtkAlertTest, LosingTheDisplayEndsTheAlertProcess) {
+    // The display goes while an alert is up.
     auto& presenter = dynamic_cast<platform::linux_desktop::GtkAlertPresenter&>(desktop->alerts());
     onActivation = [&](bool alertInFront) {
         if (alertInFront) presenter.displayLost();

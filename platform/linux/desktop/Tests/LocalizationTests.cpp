@@ -8,43 +8,23 @@
 // takes effect once this counter moves.
 extern "C" int _nl_msg_cat_cntr;
 
-namespace {
-
-class LocalizationTest : public testing::Test {
-protected:
-    void SetUp() override {
-        localization = platform::linux_desktop::makeGettextLocalization(QUILLORY_TEST_RESOURCES);
-    }
-    void TearDown() override { speak(nullptr); }
-
-    static void speak(const char* language) {
-        if (language != nullptr) {
-            setenv("LANGUAGE", language, 1);
-        } else {
-            unsetenv("LANGUAGE");
-        }
-        ++_nl_msg_cat_cntr;
-    }
-    std::string text(const std::string& english) { return localization->localizedString(english); }
-
-    std::unique_ptr<platform::Localization> localization;
-};
-
-}  // namespace
-
-// German texts themselves are read from these catalogues in GtkAlertTests
+// German texts themselves are read from these catalogues in UnitTextsTests
 // and the German desktop session; here, which catalogue answers.
-TEST_F(LocalizationTest, TheFirstLanguageWithACatalogueAnswersElseEnglish) {
-    speak("ja:fr:de");
-    EXPECT_EQ(text("Quit"), "Quitter");
-    speak("ja");
-    EXPECT_EQ(text("Quillory Helper is on"), "Quillory Helper is on");
-    speak("de");
-    EXPECT_EQ(text("Open Login Items"), "Anmeldeobjekte öffnen");
-    EXPECT_EQ(text("A text no catalogue has"), "A text no catalogue has");
+TEST(Localization, TheFirstLanguageWithACatalogueAnswersElseEnglish) {
+    auto localization = platform::linux_desktop::makeGettextLocalization(QUILLORY_TEST_RESOURCES);
+    auto in = [&](const char* language, const std::string& english) {
+        setenv("LANGUAGE", language, 1);
+        ++_nl_msg_cat_cntr;
+        return localization->localizedString(english);
+    };
+    EXPECT_EQ(in("ja:fr:de", "Quit"), "Quitter");
+    EXPECT_EQ(in("ja", "Quillory Helper is on"), "Quillory Helper is on");
+    EXPECT_EQ(in("de", "Open Login Items"), "Anmeldeobjekte öffnen");
+    EXPECT_EQ(in("de", "A text no catalogue has"), "A text no catalogue has");
     // The empty message id names a catalogue's header, which is no text.
-    EXPECT_EQ(text(""), "");
-
-    auto elsewhere = platform::linux_desktop::makeGettextLocalization("/nonexistent");
-    EXPECT_EQ(elsewhere->localizedString("Quit"), "Quit");
+    EXPECT_EQ(in("de", ""), "");
+    EXPECT_EQ(platform::linux_desktop::makeGettextLocalization("/nonexistent")->localizedString("Quit"),
+              "Quit");
+    unsetenv("LANGUAGE");
+    ++_nl_msg_cat_cntr;
 }

@@ -4,19 +4,21 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include "DesktopTestSupport.h"
 #include "LinuxDesktop.h"
 #include "LinuxWorkspace.h"
+#include "XcbConnection.h"
 #include "XcbXkb.h"
 #include "platform/Dispatch.h"
 
 using namespace desktop_test;
 using platform::linux_desktop::Desktop;
 using platform::linux_desktop::FrontWindow;
+using platform::linux_desktop::XcbConnection;
 
 namespace {
 
@@ -27,42 +29,35 @@ protected:
         ASSERT_NE(desktop, nullptr);
     }
 
-    std::optional<FrontWindow> front() { return desktop->frontWindow(); }
     bool frontIs(pid_t pid) {
-        auto window = front();
+        auto window = desktop->frontWindow();
         return window && window->pid == pid;
     }
     // The user switches windows; returns once the window manager has made
     // the switch and the desktop has looked at the front, as a paste does.
     void switchTo(const std::string& window) {
         desktop_test::switchTo(window);
-        front();
+        desktop->frontWindow();
     }
 
     GLibPlatform platform;
     std::unique_ptr<Desktop> desktop;
 };
 
-// Posts ⌘V the way the paster does: Command down, V down, V up, Command up.
+// Posts ⌘V as the paster does: Command down, V down, V up, Command up.
 bool postCommandV(platform::KeyboardEvents& keyboard) {
     auto source = keyboard.createSource(platform::eventSourceStateCombinedSessionState);
     if (!source) return false;
-    auto commandDown = keyboard.createKeyboardEvent(*source, 55, true);
-    auto vDown = keyboard.createKeyboardEvent(*source, 9, true);
-    auto vUp = keyboard.createKeyboardEvent(*source, 9, false);
-    auto commandUp = keyboard.createKeyboardEvent(*source, 55, false);
-    if (!commandDown || !vDown || !vUp || !commandUp) return false;
-    keyboard.setFlags(*commandDown, 0);
-    keyboard.setFlags(*vDown, platform::eventFlagMaskCommand);
-    keyboard.setFlags(*vUp, platform::eventFlagMaskCommand);
-    keyboard.setFlags(*commandUp, 0);
-    keyboard.post(platform::sessionEventTap, *commandDown);
-    usleep(8000);
-    keyboard.post(platform::sessionEventTap, *vDown);
-    usleep(8000);
-    keyboard.post(platform::sessionEventTap, *vUp);
-    usleep(8000);
-    keyboard.post(platform::sessionEventTap, *commandUp);
+    const std::pair<platform::VirtualKeyCode, bool> keys[] = {{55, true}, {9, true}, {9, false}, {55, false}};
+    std::vector<std::shared_ptr<platform::KeyboardEvent>> events;
+    for (const auto& [code, down] : keys) {
+        events.push_back(keyboard.createKeyboardEvent(*source, code, down));
+        if (!events.back()) return false;
+    }
+    for (auto& event : events) {
+        keyboard.post(platform::sessionEventTap, *event);
+        usleep(8000);
+    }
     return true;
 }
 
@@ -70,47 +65,35 @@ bool postCommandV(platform::KeyboardEvents& keyboard) {
 // _NET_WM_PID, as some X clients do and others don't.
 class BareWindow {
 public:
-    explicit BareWindow(pid_t pid) : c_(xcb_connect(nullptr, nullptr)), window_(xcb_generate_id(c_)) {
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
-        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 100, 100, 200, 100, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    explicit BareWindow(pid_t pid) : x_(XcbConnection::open()), window_(xcb_generate_id(x_->raw())) {
+        xcb_create_window(x_->raw(), XCB_COPY_FROM_PARENT, window_, x_->root(), 100, 100, 200, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
         if (pid > 0) {
-            const char name[] = "_NET_WM_PID";
-            xcb_intern_atom_reply_t* atom =
-                xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, sizeof name - 1, name), nullptr);
             const auto value = static_cast<std::uint32_t>(pid);
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, atom->atom, XCB_ATOM_CARDINAL, 32, 1,
-                                &value);
-            std::free(atom);
+            xcb_change_property(x_->raw(), XCB_PROP_MODE_REPLACE, window_,
+                                x_->atom(XcbConnection::Atom::netWmPid), XCB_ATOM_CARDINAL, 32, 1, &value);
         }
-        xcb_map_window(c_, window_);
-        xcb_flush(c_);
+        show();
     }
-    ~BareWindow() { xcb_disconnect(c_); }
 
     std::string id() const { return std::to_string(window_); }
     // Whether the window manager has shown the window (it then takes
     // activation requests for it); asks again if not: a window manager
     // still starting up may miss the first request.
     bool show() {
-        xcb_get_window_attributes_reply_t* attributes =
-            xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, window_), nullptr);
-        const bool shown = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        std::free(attributes);
-        if (!shown) {
-            xcb_map_window(c_, window_);
-            xcb_flush(c_);
-        }
-        return shown;
+        if (x_->windowExists(window_, true)) return true;
+        xcb_map_window(x_->raw(), window_);
+        xcb_flush(x_->raw());
+        return false;
     }
     // Returns once the server has destroyed it.
     void close() {
-        xcb_destroy_window(c_, window_);
-        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+        xcb_destroy_window(x_->raw(), window_);
+        x_->isAlive();
     }
 
 private:
-    xcb_connection_t* c_;
+    std::unique_ptr<XcbConnection> x_;
     xcb_window_t window_;
 };
 
@@ -118,70 +101,52 @@ private:
 // one group in use; plain US again after the test.
 class KeyboardLayouts {
 public:
-    KeyboardLayouts() : c_(xcb_connect(nullptr, nullptr)) {
-        xcb_discard_reply(c_,
-                          xcb_xkb_use_extension(c_, XCB_XKB_MAJOR_VERSION, XCB_XKB_MINOR_VERSION).sequence);
-    }
-    ~KeyboardLayouts() {
-        use("us");
-        xcb_disconnect(c_);
-    }
+    ~KeyboardLayouts() { use("us"); }
 
     // `group` counts from 0, in the order of `layouts`; without layouts only
     // the group changes, as with the user's layout switch key.
     bool use(const std::string& layouts, const std::string& variants = "", std::uint8_t group = 0) {
         if (!layouts.empty() && run({"setxkbmap", "-layout", layouts, "-variant", variants}) != 0)
             return false;
-        xcb_xkb_latch_lock_state(c_, XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0);
-        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
-        return true;
+        xcb_xkb_latch_lock_state(x_->raw(), XCB_XKB_ID_USE_CORE_KBD, 0, 0, 1, group, 0, 0, 0);
+        return x_->isAlive();
     }
 
 private:
-    xcb_connection_t* c_;
+    // Speaks XKB once open.
+    std::unique_ptr<XcbConnection> x_ = XcbConnection::open();
 };
 
 }  // namespace
 
-TEST_F(X11DesktopTest, FrontWindowAndActivationsFollowWindowSwitches) {
+TEST_F(X11DesktopTest, TheFrontFollowsSwitchesAndActivationBringsBackTheWindowLastWorkedIn) {
     std::vector<std::optional<FrontWindow>> announced;
-    desktop->watchActivations([&] { announced.push_back(front()); });
-    auto wasAnnounced = [&](std::size_t after, pid_t pid) {
-        return runUntil(
-            [&] { return announced.size() > after && announced.back() && announced.back()->pid == pid; });
+    desktop->watchActivations([&] { announced.push_back(desktop->frontWindow()); });
+    // What the watcher saw when told, once the switch to `pid` is announced.
+    auto announcedAfter = [&](std::size_t count, pid_t pid) {
+        runUntil(
+            [&] { return announced.size() > count && announced.back() && announced.back()->pid == pid; });
+        return announced.empty() ? FrontWindow{} : announced.back().value_or(FrontWindow{});
     };
-
-    Program target({QUILLORY_PASTE_TARGET});
-    auto targetWindow = target.waitForLine("window 0 ");
-    Program mainApp({QUILLORY_MAIN_APP_STANDIN});
-    auto mainAppWindow = mainApp.waitForLine("window ");
-    ASSERT_TRUE(targetWindow && mainAppWindow);
-    ASSERT_TRUE(wasAnnounced(0, mainApp.pid())) << "the new window in front";
-
-    // What the watcher saw when told, once the switch is announced.
-    auto frontAfterSwitchingTo = [&](const std::string& window, pid_t pid) {
-        const std::size_t count = announced.size();
-        switchTo(window);
-        EXPECT_TRUE(wasAnnounced(count, pid));
-        return announced.back().value_or(FrontWindow{});
-    };
-    const FrontWindow targetInFront = frontAfterSwitchingTo(windowIdOf(*targetWindow), target.pid());
-    EXPECT_EQ(targetInFront.applicationId, std::nullopt);
-    EXPECT_EQ(targetInFront.windowClass, "Quillory-paste-target");
-    const FrontWindow mainAppInFront = frontAfterSwitchingTo(windowIdOf(*mainAppWindow), mainApp.pid());
-    EXPECT_EQ(mainAppInFront.applicationId, "me.ombrel.quillory");
-    EXPECT_EQ(mainAppInFront.windowClass, "Quillory-main-app-standin");
-}
-
-TEST_F(X11DesktopTest, ActivateProcessBringsBackItsLastWindowElseAnyAndRefusesUnknownProcesses) {
     Program target({QUILLORY_PASTE_TARGET, "--windows", "2"});
-    Program mainApp({QUILLORY_MAIN_APP_STANDIN});
     auto first = target.waitForLine("window 0 ");
     auto second = target.waitForLine("window 1 ");
+    Program mainApp({QUILLORY_MAIN_APP_STANDIN});
     auto mainAppWindow = mainApp.waitForLine("window ");
     ASSERT_TRUE(first && second && mainAppWindow);
-    switchTo(windowIdOf(*mainAppWindow));
-    ASSERT_TRUE(runUntil([&] { return frontIs(mainApp.pid()); }));
+    ASSERT_EQ(announcedAfter(0, mainApp.pid()).pid, mainApp.pid()) << "the new window in front";
+
+    auto switchAndSee = [&](const std::string& window, pid_t pid) {
+        const std::size_t count = announced.size();
+        switchTo(windowIdOf(window));
+        return announcedAfter(count, pid);
+    };
+    const FrontWindow targetInFront = switchAndSee(*first, target.pid());
+    EXPECT_EQ(targetInFront.applicationId, std::nullopt);
+    EXPECT_EQ(targetInFront.windowClass, "Quillory-paste-target");
+    const FrontWindow mainAppInFront = switchAndSee(*mainAppWindow, mainApp.pid());
+    EXPECT_EQ(mainAppInFront.applicationId, "me.ombrel.quillory");
+    EXPECT_EQ(mainAppInFront.windowClass, "Quillory-main-app-standin");
 
     // A desktop opened now has seen none of the target's windows active.
     auto fresh = platform::linux_desktop::openX11Desktop();
@@ -211,8 +176,7 @@ TEST_F(X11DesktopTest, ActivateProcessBringsBackItsLastWindowElseAnyAndRefusesUn
 
 TEST_F(X11DesktopTest, AWindowWithoutAProcessEndsItsApplicationWhenClosedAProcessOnlyWhenItEnds) {
     platform::linux_platform::LinuxWorkspace workspace(desktop.get(), platform::DispatchQueue::main());
-    std::optional<Program> process;
-    process.emplace(std::vector<std::string>{"sleep", "600"});
+    std::optional<Program> process(std::in_place, std::vector<std::string>{"sleep", "600"});
     BareWindow ofProcess(process->pid());
     BareWindow anonymous(0);
     ASSERT_TRUE(runUntil([&] { return ofProcess.show() && anonymous.show(); }));
@@ -253,26 +217,22 @@ TEST_F(X11DesktopTest, ControlVPastesIntoAGtkFieldWhateverTheLayoutsAndTheGroupI
         }
     };
 
-    struct LayoutSet {
-        std::string layouts;
-        std::string variants;
-        std::uint8_t group;
-        std::string typed;  // what the key types in the group in use, as GTK names it
-    };
-    const LayoutSet sets[] = {
+    // Layouts, their variants, the group in use and what the key pressed
+    // types in that group, as GTK names it.
+    const std::tuple<std::string, std::string, std::uint8_t, std::string> sets[] = {
         {"ru,us", "", 0, "Cyrillic_em"},  // no v in the group in use: the key of v in another
         {"us,ru", "", 1, "Cyrillic_em"},  // a Latin layout first, the other in use
         {"us", "dvorak", 0, "v"},         // v where QWERTY has k
         {"us,us", ",dvorak", 1, "v"},     // the same, in the group in use only
         {"", "", 0, "v"},                 // back to the first group, the layouts unchanged
     };
-    for (const LayoutSet& set : sets) {
-        SCOPED_TRACE(set.layouts + "(" + set.variants + ") group " + std::to_string(set.group));
-        ASSERT_TRUE(layouts.use(set.layouts, set.variants, set.group));
+    for (const auto& [names, variants, group, typed] : sets) {
+        SCOPED_TRACE(names + "(" + variants + ") group " + std::to_string(group));
+        ASSERT_TRUE(layouts.use(names, variants, group));
         backToTheField();
         const std::size_t mark = target.lines().size();
         ASSERT_TRUE(postCommandV(desktop->keyboardEvents()));
-        EXPECT_TRUE(target.waitForLine("key 0 " + set.typed + " control", mark));
+        EXPECT_TRUE(target.waitForLine("key 0 " + typed + " control", mark));
         auto text = target.waitForLine("text 0 ", mark);
         EXPECT_TRUE(text && text->ends_with("Clip"));
     }
@@ -281,16 +241,6 @@ TEST_F(X11DesktopTest, ControlVPastesIntoAGtkFieldWhateverTheLayoutsAndTheGroupI
     ASSERT_TRUE(layouts.use("ru"));
     backToTheField();
     EXPECT_FALSE(postCommandV(desktop->keyboardEvents()));
-}
-
-TEST(X11DesktopOpening, NoDisplayMeansNoDesktop) {
-    GLibPlatform platform;
-    const std::string display = std::getenv("DISPLAY");
-    setenv("DISPLAY", ":4095", 1);
-    EXPECT_EQ(platform::linux_desktop::openX11Desktop(), nullptr);
-    unsetenv("DISPLAY");
-    EXPECT_EQ(platform::linux_desktop::openX11Desktop(), nullptr);
-    setenv("DISPLAY", display.c_str(), 1);
 }
 
 namespace {
