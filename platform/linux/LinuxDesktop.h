@@ -23,6 +23,8 @@ struct FrontWindow {
     ProcessIdentifier pid = 0;                 // from _NET_WM_PID; 0 when the window has none
     std::optional<std::string> applicationId;  // _GTK_APPLICATION_ID
     std::optional<std::string> windowClass;    // WM_CLASS class part
+
+    bool operator==(const FrontWindow&) const = default;
 };
 
 class Desktop {

@@ -56,6 +56,11 @@ RunningApplicationRef LinuxWorkspace::frontmostApplication() {
     if (desktop_ == nullptr) return nullptr;
     const auto window = desktop_->frontWindow();
     if (!window) return nullptr;
+    // The same window of the same living process is the same application, as
+    // AppKit hands out one object per process: a paste does not read the
+    // process's executable again.
+    if (lastFront_ && window->pid > 0 && window == lastFrontWindow_ && !lastFront_->isTerminated())
+        return lastFront_;
     std::optional<std::string> identifier = window->applicationId;
     if (!identifier && window->pid > 0) {
         if (const auto executable = executableOfProcess(window->pid)) {
@@ -63,7 +68,9 @@ RunningApplicationRef LinuxWorkspace::frontmostApplication() {
         }
     }
     if (!identifier) identifier = window->windowClass;
-    return std::make_shared<LinuxRunningApplication>(window->pid, identifier, desktop_, window->window);
+    lastFrontWindow_ = window;
+    lastFront_ = std::make_shared<LinuxRunningApplication>(window->pid, identifier, desktop_, window->window);
+    return lastFront_;
 }
 
 std::vector<RunningApplicationRef> LinuxWorkspace::runningApplications(const std::string& bundleIdentifier) {

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "LinuxDesktop.h"
+#include "Processes.h"
 #include "platform/Workspace.h"
 
 namespace platform::linux_platform {
@@ -59,6 +60,9 @@ private:
     linux_desktop::Desktop* desktop_;
     DispatchQueue& systemQueue_;
     WorkspaceNotifications notifications_;
+    // The front window last read and its application; main thread only.
+    std::optional<linux_desktop::FrontWindow> lastFrontWindow_;
+    std::shared_ptr<LinuxRunningApplication> lastFront_;
 };
 
 // The environment marker of a launch that asks for a new instance: the
