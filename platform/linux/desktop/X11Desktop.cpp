@@ -37,26 +37,28 @@ xcb_window_t firstWindow(const std::optional<std::vector<std::uint32_t>>& values
 
 }  // namespace
 
-// Everything is asked at once, about the window manager and about the window
-// seen in front last: at a paste neither has usually changed, and a paste
-// waits for the answer. Only what turns out to have changed is asked again.
+// The questions of each step go to the server together: a paste waits for
+// the answer, one round trip per step rather than one per question.
 std::optional<FrontWindow> X11Desktop::frontWindow() {
     if (connection_->isLost()) return std::nullopt;
-    const xcb_window_t lastFront = history_.empty() ? XCB_NONE : history_.front().window;
-    WmCheck wmCheck = askWmCheck();
+    const xcb_atom_t check = connection_->atom(Atom::netSupportingWmCheck);
+    auto askedCheck = connection_->askCardinals(connection_->root(), check, XCB_ATOM_WINDOW);
     auto askedActive = connection_->askCardinals(connection_->root(),
                                                  connection_->atom(Atom::netActiveWindow), XCB_ATOM_WINDOW);
-    Questions questions = ask(lastFront);
-    const bool managed = hasEwmhWindowManager(wmCheck);
+    const xcb_window_t checkWindow = firstWindow(connection_->cardinals(askedCheck, XCB_ATOM_WINDOW));
     const xcb_window_t active = firstWindow(connection_->cardinals(askedActive, XCB_ATOM_WINDOW));
 
     // The window manager clears the property for a moment while it switches;
     // the window before still stands for the front.
-    xcb_window_t window = active != XCB_NONE ? active : lastFront;
+    xcb_window_t window = active != XCB_NONE ? active : history_.empty() ? XCB_NONE : history_.front().window;
+    // A window manager that has gone leaves the root's property behind, but
+    // not its own window.
+    auto askedCheckAgain = connection_->askCardinals(checkWindow, check, XCB_ATOM_WINDOW);
+    Questions questions = ask(window);
+    const bool managed = checkWindow != XCB_NONE &&
+                         firstWindow(connection_->cardinals(askedCheckAgain, XCB_ATOM_WINDOW)) == checkWindow;
     if (!managed) {
         window = focusedTopLevel();
-        questions = ask(window);
-    } else if (window != lastFront) {
         questions = ask(window);
     }
     const bool exists = connection_->windowExists(questions.attributes);
@@ -95,10 +97,10 @@ void X11Desktop::watchActivations(std::function<void()> changed) { changed_ = st
 bool X11Desktop::activateProcess(ProcessIdentifier pid) {
     if (connection_->isLost() || pid <= 0) return false;
     // Answered along with the next question: a re-activating paste waits.
-    WmCheck wmCheck = askWmCheck();
+    auto rootCheck = askRootCheck();
     for (const Activated& activated : history_) {
         if (activated.pid == pid && pidOf(activated.window) == pid)
-            return activateWindow(activated.window, std::move(wmCheck));
+            return activateWindow(activated.window, std::move(rootCheck));
     }
     // A process none of whose windows was activated while the agent watched:
     // its topmost window.
@@ -124,14 +126,14 @@ void X11Desktop::activateSelf() { alerts_.bringToFront(); }
 // Asked at every paste: answered without a round trip (see createSource).
 bool X11Desktop::canPostEvents() { return connection_->hasXTest() && !connection_->isLost(); }
 
-bool X11Desktop::activateWindow(xcb_window_t window) { return activateWindow(window, askWmCheck()); }
+bool X11Desktop::activateWindow(xcb_window_t window) { return activateWindow(window, askRootCheck()); }
 
-bool X11Desktop::activateWindow(xcb_window_t window, WmCheck wmCheck) {
+bool X11Desktop::activateWindow(xcb_window_t window, XcbConnection::Asked rootCheck) {
     if (connection_->isLost() || window == XCB_NONE) return false;
     xcb_connection_t* c = connection_->raw();
     // The root's answer comes back with the timestamp.
     const xcb_timestamp_t time = connection_->serverTime();
-    if (hasEwmhWindowManager(wmCheck)) {
+    if (hasEwmhWindowManager(rootCheck)) {
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
         message.format = 32;
@@ -179,31 +181,24 @@ void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
     if (changed_) changed_();
 }
 
-X11Desktop::WmCheck X11Desktop::askWmCheck() {
-    const xcb_atom_t check = connection_->atom(Atom::netSupportingWmCheck);
-    WmCheck wmCheck;
-    wmCheck.fromRoot = connection_->askCardinals(connection_->root(), check, XCB_ATOM_WINDOW);
-    wmCheck.lastWindow = checkWindow_;
-    wmCheck.fromLastWindow = connection_->askCardinals(checkWindow_, check, XCB_ATOM_WINDOW);
-    return wmCheck;
+XcbConnection::Asked X11Desktop::askRootCheck() {
+    return connection_->askCardinals(connection_->root(), connection_->atom(Atom::netSupportingWmCheck),
+                                     XCB_ATOM_WINDOW);
 }
 
 bool X11Desktop::hasEwmhWindowManager() {
-    auto wmCheck = askWmCheck();
-    return hasEwmhWindowManager(wmCheck);
+    auto rootCheck = askRootCheck();
+    return hasEwmhWindowManager(rootCheck);
 }
 
-bool X11Desktop::hasEwmhWindowManager(WmCheck& wmCheck) {
+bool X11Desktop::hasEwmhWindowManager(XcbConnection::Asked& rootCheck) {
     const xcb_atom_t check = connection_->atom(Atom::netSupportingWmCheck);
-    const xcb_window_t fromRoot = firstWindow(connection_->cardinals(wmCheck.fromRoot, XCB_ATOM_WINDOW));
+    auto fromRoot = connection_->cardinals(rootCheck, XCB_ATOM_WINDOW);
+    if (!fromRoot || fromRoot->empty() || (*fromRoot)[0] == XCB_NONE) return false;
     // A window manager that has gone leaves the root's property behind, but
     // not its own window.
-    if (fromRoot != wmCheck.lastWindow)
-        wmCheck.fromLastWindow = connection_->askCardinals(fromRoot, check, XCB_ATOM_WINDOW);
-    const bool managed = fromRoot != XCB_NONE && firstWindow(connection_->cardinals(
-                                                     wmCheck.fromLastWindow, XCB_ATOM_WINDOW)) == fromRoot;
-    checkWindow_ = managed ? fromRoot : XCB_NONE;
-    return managed;
+    auto fromWindow = connection_->cardinals((*fromRoot)[0], check, XCB_ATOM_WINDOW);
+    return fromWindow && !fromWindow->empty() && (*fromWindow)[0] == (*fromRoot)[0];
 }
 
 std::optional<xcb_window_t> X11Desktop::activeWindow() {

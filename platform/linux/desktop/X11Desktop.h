@@ -36,19 +36,13 @@ private:
         ProcessIdentifier pid = 0;
     };
 
-    // Whether an EWMH window manager runs, asked in two halves. The check
-    // window's own property is asked for at once on the window that answered
-    // last time: it seldom changes, and the answer then needs no second trip.
-    struct WmCheck {
-        XcbConnection::Asked fromRoot;
-        xcb_window_t lastWindow = XCB_NONE;
-        XcbConnection::Asked fromLastWindow;
-    };
     void handleEvent(const xcb_generic_event_t& event);
-    bool activateWindow(xcb_window_t window, WmCheck wmCheck);
+    bool activateWindow(xcb_window_t window, XcbConnection::Asked rootCheck);
+    // The window manager's check window when an EWMH window manager runs.
     bool hasEwmhWindowManager();
-    bool hasEwmhWindowManager(WmCheck& wmCheck);
-    WmCheck askWmCheck();
+    // The same with the root's property already asked for.
+    bool hasEwmhWindowManager(XcbConnection::Asked& rootCheck);
+    XcbConnection::Asked askRootCheck();
     // _NET_ACTIVE_WINDOW; none without an EWMH window manager.
     std::optional<xcb_window_t> activeWindow();
     // The top-level window that holds the input focus.
@@ -73,8 +67,6 @@ private:
     // Most recent first: the active windows seen in notifications or asked for.
     std::deque<Activated> history_;
     Activated lastAnnounced_;
-    // The window manager's check window as last confirmed.
-    xcb_window_t checkWindow_ = XCB_NONE;
 };
 
 }  // namespace platform::linux_desktop
