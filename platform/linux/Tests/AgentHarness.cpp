@@ -359,14 +359,14 @@ bool drive(Clients& clients, int total, int window, int pasteEvery, double secon
 PrivateServer::PrivateServer(Kind kind) {
     // Each writes where it can be reached to descriptor 3 once it can be:
     // the bus its address, Xvfb its display's number.
-    const std::string ready = folder_.path() + "/ready";
+    const std::string ready = folder_ + "/ready";
     process_ = std::make_unique<Child>(
         kind == Kind::bus
             ? std::vector<std::string>{"sh", "-c",
                                        "exec dbus-daemon --config-file=\"$1\" --nofork --address=\"$2\" "
                                        "--print-address=3 3>\"$3\"",
-                                       "sh", QUILLORY_TEST_SESSION_CONF,
-                                       "unix:path=" + folder_.path() + "/socket", ready}
+                                       "sh", QUILLORY_TEST_SESSION_CONF, "unix:path=" + folder_ + "/socket",
+                                       ready}
             : std::vector<std::string>{"sh", "-c",
                                        "exec Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>\"$1\"",
                                        "sh", ready});

@@ -204,7 +204,7 @@ public:
     Child& process() { return *process_; }
 
 private:
-    linux_test::TemporaryFolder folder_;
+    const std::string folder_ = linux_test::freshFolder();
     std::string address_;
     std::unique_ptr<Child> process_;
 };
