@@ -51,14 +51,14 @@ TEST(HelperEndToEnd, SetUpRegistersTheAgentWhichTheBusStartsOnDemandAndReloadsAn
 
     // A new version installed over the old one, then opened, takes over.
     // (Opened again unchanged, it reaches the agent: HelperOnTheDesktop.)
-    const int stopsBefore = notifications.countAfterRoundTrip("willStop");
+    // Whether the old agent ends by its own hand-over, announcing it, or by
+    // the new set-up's signal first depends on scheduling, so the
+    // announcement is not asserted here: AgentRuntime covers it.
     std::filesystem::copy_file(std::string(QUILLORY_BUNDLE_DIR) + "/Contents/MacOS/Quillory Helper",
                                helper.executable() + ".new");
     std::filesystem::rename(helper.executable() + ".new", helper.executable());
     EXPECT_EQ(helper.open()->waitForEnd(20), "exited 0");
     EXPECT_TRUE(waitUntil([&] { return thirdAgent.hasEnded(); }));
-    // It ended in order: it announced it.
-    EXPECT_TRUE(waitUntil([&] { return notifications.count("willStop") == stopsBefore + 1; }));
     const pid_t fourth = waitForAgent(bus, notifications, 4);
     EXPECT_TRUE(std::filesystem::equivalent("/proc/" + std::to_string(fourth) + "/exe", helper.executable()));
     EXPECT_EQ(callOnce("Ping").value, true);
