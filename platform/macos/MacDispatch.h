@@ -1,23 +1,28 @@
 #pragma once
 
-#include <dispatch/dispatch.h>
+#include <CoreFoundation/CoreFoundation.h>
 
-#include "platform/Dispatch.h"
+#include "platform/RunLoopQueue.h"
 
 namespace platform::macos {
 
-// A serial dispatch queue of libdispatch: the main queue, or any other.
-class MacDispatchQueue : public DispatchQueue {
+// The main queue, run by the main run loop in its common modes, the modal
+// panel mode among them: its work also runs while an alert is up. GCD's main
+// queue cannot do that: it is serial, and runs nothing else while the block
+// that opened the alert waits for it. Made on the main thread.
+class MacMainQueue : public RunLoopQueue {
 public:
-    explicit MacDispatchQueue(dispatch_queue_t queue) : queue_(queue) {}
-
-    void async(WorkItem item) override;
-    void asyncAfter(double seconds, WorkItem item) override;
-
-    dispatch_queue_t queue() const { return queue_; }
+    MacMainQueue();
+    ~MacMainQueue() override;
+    MacMainQueue(const MacMainQueue&) = delete;
+    MacMainQueue& operator=(const MacMainQueue&) = delete;
 
 private:
-    dispatch_queue_t queue_;
+    void setTimer(std::optional<Time> deadline);
+
+    CFRunLoopRef runLoop_;
+    CFRunLoopSourceRef source_ = nullptr;
+    CFRunLoopTimerRef timer_ = nullptr;
 };
 
 }  // namespace platform::macos

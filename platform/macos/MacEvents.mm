@@ -40,6 +40,7 @@ std::shared_ptr<EventSource> MacKeyboardEvents::createSource(EventSourceStateID 
 // The sources and events handed in were made by this class.
 std::shared_ptr<KeyboardEvent> MacKeyboardEvents::createKeyboardEvent(EventSource& source,
                                                                       VirtualKeyCode keyCode, bool keyDown) {
+    if (keyCode == virtualKeyV) keyCode = commandV_.keyCode();
     CGEventRef event = CGEventCreateKeyboardEvent(static_cast<MacEventSource&>(source).get(),
                                                   static_cast<CGKeyCode>(keyCode), keyDown);
     if (event == nullptr) return nullptr;

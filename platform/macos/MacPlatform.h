@@ -25,7 +25,7 @@ public:
 private:
     MacApplication application_;
     MacAlertPresenter alerts_;
-    MacDispatchQueue mainQueue_;
+    MacMainQueue mainQueue_;
     MacWorkspace workspace_;
     MacBundle bundle_;
     MacLocalization localization_;

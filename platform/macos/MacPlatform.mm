@@ -4,8 +4,7 @@
 
 namespace platform::macos {
 
-MacPlatform::MacPlatform()
-    : mainQueue_(dispatch_get_main_queue()), workspace_(mainQueue_), localization_(NSBundle.mainBundle) {}
+MacPlatform::MacPlatform() : localization_(NSBundle.mainBundle) {}
 
 Services MacPlatform::services() {
     Services services;

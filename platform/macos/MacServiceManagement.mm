@@ -31,7 +31,11 @@ public:
     }
 
     void unregister(UnregisterCompletion completion) override {
-        [service_ unregisterWithCompletionHandler:^(NSError* failure) {
+        // Held by the handler until it has run: nothing promises that the
+        // service still answers once its last owner lets go of it.
+        SMAppService* service = service_;
+        [service unregisterWithCompletionHandler:^(NSError* failure) {
+          (void)service;
           completion(failure != nil ? std::optional<Error>(toError(failure)) : std::nullopt);
         }];
     }

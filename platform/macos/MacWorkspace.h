@@ -12,18 +12,14 @@ namespace platform::macos {
 // NSRunningApplication behind the seam; none for nil.
 RunningApplicationRef wrapRunningApplication(NSRunningApplication* application);
 
-// The shared workspace's own notification centre. Handlers for the main queue
-// are delivered on the main operation queue, as AppKit code registers them;
-// any other queue gets the notification handed on to it.
+// The shared workspace's own notification centre; every notification is
+// handed to the observer's queue.
 class MacWorkspaceNotificationCenter : public WorkspaceNotificationCenter {
 public:
-    explicit MacWorkspaceNotificationCenter(DispatchQueue& mainQueue) : mainQueue_(mainQueue) {}
-
     ObserverToken addObserver(std::string name, DispatchQueue& queue, Handler handler) override;
     void removeObserver(ObserverToken token) override;
 
 private:
-    DispatchQueue& mainQueue_;
     // Touched on the main thread only, where observers are added and removed.
     std::map<std::uint64_t, id> observers_;
     std::uint64_t nextId_ = 1;
@@ -32,8 +28,6 @@ private:
 // NSWorkspace.sharedWorkspace and NSRunningApplication.
 class MacWorkspace : public Workspace {
 public:
-    explicit MacWorkspace(DispatchQueue& mainQueue) : notifications_(mainQueue) {}
-
     RunningApplicationRef frontmostApplication() override;
     std::vector<RunningApplicationRef> runningApplications(const std::string& bundleIdentifier) override;
     WorkspaceNotificationCenter& notificationCenter() override { return notifications_; }

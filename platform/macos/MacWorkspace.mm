@@ -25,8 +25,22 @@ private:
     NSRunningApplication* application_;
 };
 
+// The seam names AppKit's notifications by their constants' names; the
+// values are AppKit's to choose.
+NSNotificationName toNotificationName(const std::string& name) {
+    if (name == workspaceDidActivateApplicationNotification)
+        return NSWorkspaceDidActivateApplicationNotification;
+    return toNSString(name);
+}
+
+std::string toName(NSNotificationName name) {
+    if ([name isEqualToString:NSWorkspaceDidActivateApplicationNotification])
+        return workspaceDidActivateApplicationNotification;
+    return toString(name);
+}
+
 Notification toNotification(NSNotification* notification) {
-    Notification converted{toString(notification.name), std::nullopt};
+    Notification converted{toName(notification.name), std::nullopt};
     NSDictionary* userInfo = notification.userInfo;
     if (userInfo == nil) return converted;
     converted.userInfo.emplace();
@@ -48,19 +62,16 @@ RunningApplicationRef wrapRunningApplication(NSRunningApplication* application) 
 
 ObserverToken MacWorkspaceNotificationCenter::addObserver(std::string name, DispatchQueue& queue,
                                                           Handler handler) {
-    const bool onMain = &queue == &mainQueue_;
-    DispatchQueue* other = onMain ? nullptr : &queue;
+    // Received where AppKit posts it and handed to the queue, the main queue
+    // included: NSOperationQueue.mainQueue is GCD's, which waits while an
+    // alert is up.
+    DispatchQueue* target = &queue;
     id observer = [NSWorkspace.sharedWorkspace.notificationCenter
-        addObserverForName:toNSString(name)
+        addObserverForName:toNotificationName(name)
                     object:nil
-                     queue:onMain ? NSOperationQueue.mainQueue : nil
+                     queue:nil
                 usingBlock:^(NSNotification* notification) {
-                  Notification converted = toNotification(notification);
-                  if (other == nullptr) {
-                      handler(converted);
-                  } else {
-                      other->async([handler, converted] { handler(converted); });
-                  }
+                  target->async([handler, converted = toNotification(notification)] { handler(converted); });
                 }];
     const ObserverToken token{nextId_++};
     observers_[token.id] = observer;

@@ -1,5 +1,8 @@
 #include "MacXPC.h"
 
+#include <objc/runtime.h>
+#include <os/log.h>
+
 #include <atomic>
 
 #include "MacStrings.h"
@@ -59,22 +62,45 @@ namespace platform::macos {
 
 namespace {
 
+// Until it is answered, a request holds a user-initiated activity: App Nap
+// would otherwise be free to stretch the paste's 30 ms and 60 ms timers in a
+// windowless background app. Idle system sleep stays allowed.
 class Reply {
 public:
-    explicit Reply(void (^block)(BOOL)) : block_(block) {}
+    explicit Reply(void (^block)(BOOL))
+        : block_(block),
+          activity_([NSProcessInfo.processInfo
+              beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep
+                                reason:@"Answering a request of Quillory"]) {}
     ~Reply() { send(false); }
     Reply(const Reply&) = delete;
     Reply& operator=(const Reply&) = delete;
 
     void send(bool value) {
         // The first answer wins, from whichever thread it comes.
-        if (!answered_.exchange(true)) block_(value ? YES : NO);
+        if (answered_.exchange(true)) return;
+        block_(value ? YES : NO);
+        [NSProcessInfo.processInfo endActivity:activity_];
     }
 
 private:
     void (^block_)(BOOL);
+    id<NSObject> activity_;
     std::atomic<bool> answered_{false};
 };
+
+// Whether the program's interface is the protocol: the same name, and each
+// selector one of its required methods.
+bool describes(const XPCInterface& interface, Protocol* protocol) {
+    if (interface.protocolName != protocol_getName(protocol)) return false;
+    for (const auto& selector : interface.selectors) {
+        if (protocol_getMethodDescription(protocol, NSSelectorFromString(toNSString(selector)), YES, YES)
+                .name == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -88,10 +114,16 @@ void MacXPCConnection::setCodeSigningRequirement(const std::string& requirement)
 }
 
 void MacXPCConnection::setExportedInterface(const XPCInterface& interface) {
-    // The protocol is known to the runtime by name: this file declares and
-    // adopts it.
-    Protocol* protocol = NSProtocolFromString(toNSString(interface.protocolName));
-    connection_.exportedInterface = protocol != nil ? [NSXPCInterface interfaceWithProtocol:protocol] : nil;
+    // The one protocol this layer can forward, named at compile time: a
+    // lookup by name that failed would leave every request dropped unseen.
+    Protocol* protocol = @protocol(AutoPasteHelperXPC);
+    connection_.exportedInterface = [NSXPCInterface interfaceWithProtocol:protocol];
+    if (!describes(interface, protocol)) {
+        NSString* subsystem = NSBundle.mainBundle.bundleIdentifier;
+        os_log_t log = subsystem != nil ? os_log_create(subsystem.UTF8String, "xpc") : OS_LOG_DEFAULT;
+        os_log_error(log, "The exported interface %{public}s does not match the protocol %{public}s",
+                     interface.protocolName.c_str(), protocol_getName(protocol));
+    }
 }
 
 void MacXPCConnection::setExportedObject(std::shared_ptr<XPCExportedObject> object) {

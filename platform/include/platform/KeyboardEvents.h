@@ -16,6 +16,10 @@ using EventFlags = std::uint64_t;
 inline constexpr EventFlags eventFlagMaskCommand = 0x100000;
 
 using VirtualKeyCode = std::uint16_t;
+// macOS virtual key codes name key positions, not letters: 9 is where a U.S.
+// keyboard has V. Posted, it is read as "the V key": each platform presses
+// the key that types "v" in the user's layout.
+inline constexpr VirtualKeyCode virtualKeyV = 9;
 
 // Opaque handles made by the platform.
 class EventSource {

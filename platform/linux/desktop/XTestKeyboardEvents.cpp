@@ -30,7 +30,7 @@ std::uint32_t XTestKeyboardEvents::keysymFor(VirtualKeyCode keyCode) {
     switch (keyCode) {
         case 55:
             return keysymControlL;
-        case 9:
+        case virtualKeyV:
             return keysymV;
         default:
             return 0;

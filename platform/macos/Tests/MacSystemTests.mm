@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#import <AppKit/AppKit.h>
+
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "MacBundle.h"
@@ -30,6 +35,12 @@ std::string temporaryFolder() {
 }
 
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+// Runs the main run loop in the default mode until `done` or ten seconds.
+void runMainLoopUntil(const std::function<bool()>& done) {
+    NSDate* limit = [NSDate dateWithTimeIntervalSinceNow:10];
+    while (!done() && limit.timeIntervalSinceNow > 0) CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, true);
+}
 
 }  // namespace
 
@@ -97,16 +108,38 @@ TEST(MacFileManager, AttributesTellAReplacedFileApartAndRemovalTakesFoldersWhole
     files.removeItem(folder, nullptr);
 }
 
-TEST(MacDispatchQueue, MainQueueWorkRunsInDeadlineOrder) {
-    macos::MacDispatchQueue main(dispatch_get_main_queue());
+TEST(MacMainQueue, WorkRunsInOrderAndDeadlinesWhenDue) {
+    macos::MacMainQueue main;
     std::vector<std::string> ran;
     main.asyncAfter(0.05, [&] { ran.push_back("late"); });
     main.asyncAfter(0.01, [&] { ran.push_back("soon"); });
     main.async([&] { ran.push_back("now"); });
-
-    const auto limit = [NSDate dateWithTimeIntervalSinceNow:10];
-    while (ran.size() < 3 && [limit timeIntervalSinceNow] > 0) {
-        CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, true);
-    }
+    runMainLoopUntil([&] { return ran.size() == 3; });
     EXPECT_EQ(ran, (std::vector<std::string>{"now", "soon", "late"}));
+}
+
+// A modal alert opened by main-queue work spins a nested loop in the modal
+// panel mode. With the main queue mapped onto GCD's this test fails: GCD's
+// main queue is serial and runs nothing else until the first block returns.
+TEST(MacMainQueue, WorkRunsInsideAModalLoopThatAnItemSpins) {
+    // As the queue itself does, so that only the queue is under test.
+    CFRunLoopAddCommonMode(CFRunLoopGetMain(), (__bridge CFStringRef)NSModalPanelRunLoopMode);
+    macos::MacMainQueue main;
+    std::atomic<bool> secondRan{false}, deadlineRan{false};
+    bool bothRanInsideTheModalLoop = false, firstEnded = false;
+    // Queued back to back from outside the main queue.
+    std::thread([&] {
+        main.async([&] {
+            main.asyncAfter(0.02, [&] { deadlineRan = true; });
+            NSDate* limit = [NSDate dateWithTimeIntervalSinceNow:5];
+            while (!(secondRan && deadlineRan) && limit.timeIntervalSinceNow > 0) {
+                CFRunLoopRunInMode((__bridge CFStringRef)NSModalPanelRunLoopMode, 0.01, true);
+            }
+            bothRanInsideTheModalLoop = secondRan && deadlineRan;
+            firstEnded = true;
+        });
+        main.async([&] { secondRan = true; });
+    }).join();
+    runMainLoopUntil([&] { return firstEnded; });
+    EXPECT_TRUE(bothRanInsideTheModalLoop);
 }

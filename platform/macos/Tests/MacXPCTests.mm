@@ -1,11 +1,14 @@
 // The XPC layer over a real NSXPC connection: an anonymous listener and a
 // client connected to its endpoint, in this process.
 
+#include <Security/Security.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
 
+#include "HelperXPC.h"
+#include "MacStrings.h"
 #include "MacXPC.h"
 
 using namespace platform;
@@ -120,10 +123,25 @@ TEST(MacXPC, AClientGoneMidRequestEndsTheConnectionAndReleasesTheExportedObject)
     [client invalidate];
     ASSERT_TRUE(wait(server.ended));
 
-    // The late answer goes nowhere and breaks nothing.
-    exported->kept(true);
+    // The late answer goes nowhere and breaks nothing. The reply may hold
+    // the connection, which holds the exported object: let it go first.
+    XPCReply late = std::move(exported->kept);
+    exported->kept = nullptr;
+    late(true);
+    late = nullptr;
     // Only this test holds the object now: the ended connection let it go.
     ASSERT_EQ(server.exported, nullptr);
     exported.reset();
     EXPECT_TRUE(wait(server.destroyed));
+}
+
+// A requirement that does not compile makes NSXPC raise on the listener's
+// queue, at the first connection.
+TEST(MacXPC, TheClientRequirementCompiles) {
+    SecRequirementRef requirement = nullptr;
+    const OSStatus status = SecRequirementCreateWithString(
+        (__bridge CFStringRef)macos::toNSString(std::string(quillory::HelperXPC::clientRequirement)),
+        kSecCSDefaultFlags, &requirement);
+    EXPECT_EQ(status, errSecSuccess);
+    if (requirement != nullptr) CFRelease(requirement);
 }
