@@ -49,6 +49,8 @@ TEST_F(PasteServiceStory, ServesPingAndPasteToTheMainApp) {
     const auto client = startAndConnect({.pid = 812});
     EXPECT_EQ(desktop.xpc.listenersMade, std::vector<std::string>{serviceName});
     EXPECT_TRUE(client->accepted && client->resumed);
+    // As every release builds it: the main app alone (the development build's
+    // second client is in DevelopmentBuild/).
     EXPECT_EQ(client->requirement, std::string(HelperXPC::clientRequirement));
     ASSERT_TRUE(client->exportedInterface);
     EXPECT_EQ(client->exportedInterface->selectors, (std::vector<std::string>{ping, paste}));
@@ -90,6 +92,7 @@ TEST_F(PasteServiceStory, ServesPingAndPasteToTheMainApp) {
 
     client->close();
     desktop.runUntilIdle();
+    // Nothing about a development client either.
     EXPECT_EQ(desktop.log.texts("xpc"),
               (std::vector<std::string>{"Listening on " + serviceName, "Connection from pid 812",
                                         "Connection from pid 812 ended"}));

@@ -6,14 +6,8 @@
 
 #include <memory>
 
+#include "AutoPasteHelperProtocol.h"
 #include "platform/XPC.h"
-
-// The contract's protocol as NSXPC sees it. The seam's interface names it
-// and its selectors; the exported object below implements exactly these.
-@protocol AutoPasteHelperXPC
-- (void)pingWithReply:(void (^)(BOOL))reply;
-- (void)pasteWithReply:(void (^)(BOOL))reply;
-@end
 
 @class QHListenerDelegate;
 

@@ -6,6 +6,12 @@
 
 namespace quillory {
 
+std::string HelperXPC::servedClientRequirement(std::string_view developmentClientRequirement) {
+    if (developmentClientRequirement.empty()) return std::string(clientRequirement);
+    // Each side in parentheses: either may hold an "or" of its own.
+    return "(" + std::string(clientRequirement) + ") or (" + std::string(developmentClientRequirement) + ")";
+}
+
 void HelperXPC::post(std::string_view name) {
     platform::DistributedNotificationCenter::shared().postNotificationName(std::string(name), true);
 }

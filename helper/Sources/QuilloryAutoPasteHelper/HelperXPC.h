@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "platform/XPC.h"
@@ -16,6 +17,10 @@ inline constexpr std::string_view machServiceName = "7RVD2LMQ5X.me.ombrel.quillo
 inline constexpr std::string_view clientRequirement =
     "anchor apple generic and identifier \"me.ombrel.quillory\" and "
     "(certificate leaf[field.1.2.840.113635.100.6.1.9] or certificate leaf[subject.OU] = \"7RVD2LMQ5X\")";
+
+// The requirement every connection is held to: the main app's alone, or, with
+// a development client's requirement, either.
+std::string servedClientRequirement(std::string_view developmentClientRequirement);
 
 inline constexpr std::string_view didStart = "me.ombrel.quillory.helper.didStart";
 inline constexpr std::string_view willStop = "me.ombrel.quillory.helper.willStop";

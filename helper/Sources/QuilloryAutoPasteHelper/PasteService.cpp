@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "DevelopmentClient.h"
 #include "LogSubsystem.h"
 #include "platform/Dispatch.h"
 
@@ -10,6 +11,7 @@ namespace quillory {
 PasteService::PasteService(std::shared_ptr<Paster> paster, std::function<bool()> isInstalled,
                            std::function<void()> onUninstalled)
     : log(logSubsystem, "xpc"),
+      servedRequirement(HelperXPC::servedClientRequirement(DevelopmentClient::requirement())),
       listener(platform::XPC::shared().makeListener(std::string(HelperXPC::machServiceName))),
       paster(std::move(paster)),
       isInstalled(std::move(isInstalled)),
@@ -19,12 +21,17 @@ void PasteService::start() {
     listener->setDelegate(this);
     listener->resume();
     log.info("Listening on %{public}s", HelperXPC::machServiceName);
+    // At the default level: whoever reads the log must see that this agent
+    // admits more than the main app.
+    if (!DevelopmentClient::requirement().empty()) {
+        log.notice("Development build: serving clients that meet %{public}s", servedRequirement);
+    }
 }
 
 bool PasteService::shouldAcceptNewConnection(platform::XPCListener&, platform::XPCConnection& connection) {
     // Every connection is accepted; the platform enforces the requirement on
     // it, so a client that fails it never reaches ping or paste.
-    connection.setCodeSigningRequirement(std::string(HelperXPC::clientRequirement));
+    connection.setCodeSigningRequirement(servedRequirement);
     connection.setExportedInterface(AutoPasteHelperXPC::interface());
     connection.setExportedObject(shared_from_this());
     const platform::ProcessIdentifier pid = connection.processIdentifier();

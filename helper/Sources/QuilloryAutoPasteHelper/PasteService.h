@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "HelperXPC.h"
 #include "Paster.h"
@@ -11,8 +12,9 @@
 namespace quillory {
 
 // The agent's only entry for requests: listens on the Mach service, accepts
-// the main app's connections under the client requirement, answers ping
-// itself and hands every paste to the Paster on the main queue.
+// the main app's connections under the client requirement (in a development
+// build, the demo client's as well), answers ping itself and hands every
+// paste to the Paster on the main queue.
 //
 // Create it with std::make_shared: every connection exports the service
 // itself. Its fields never change after construction, so the connections'
@@ -37,6 +39,7 @@ public:
 
 private:
     const platform::Logger log;
+    const std::string servedRequirement;
     const std::unique_ptr<platform::XPCListener> listener;
     const std::shared_ptr<Paster> paster;
     const std::function<bool()> isInstalled;
