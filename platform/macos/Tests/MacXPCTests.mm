@@ -136,12 +136,17 @@ TEST(MacXPC, AClientGoneMidRequestEndsTheConnectionAndReleasesTheExportedObject)
 }
 
 // A requirement that does not compile makes NSXPC raise on the listener's
-// queue, at the first connection.
-TEST(MacXPC, TheClientRequirementCompiles) {
-    SecRequirementRef requirement = nullptr;
-    const OSStatus status = SecRequirementCreateWithString(
-        (__bridge CFStringRef)macos::toNSString(std::string(quillory::HelperXPC::clientRequirement)),
-        kSecCSDefaultFlags, &requirement);
-    EXPECT_EQ(status, errSecSuccess);
-    if (requirement != nullptr) CFRelease(requirement);
+// queue, at the first connection: the release build's, and a development
+// build's that also admits a client by its code directory hash.
+TEST(MacXPC, TheServedClientRequirementsCompile) {
+    for (const std::string& text : {quillory::HelperXPC::servedClientRequirement(""),
+                                    quillory::HelperXPC::servedClientRequirement(
+                                        "cdhash H\"0123456789abcdef0123456789abcdef01234567\"")}) {
+        SecRequirementRef requirement = nullptr;
+        EXPECT_EQ(SecRequirementCreateWithString((__bridge CFStringRef)macos::toNSString(text),
+                                                 kSecCSDefaultFlags, &requirement),
+                  errSecSuccess)
+            << text;
+        if (requirement != nullptr) CFRelease(requirement);
+    }
 }
