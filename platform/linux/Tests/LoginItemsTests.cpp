@@ -61,15 +61,18 @@ void setAutostartKey(const char* key, const char* value) {
     ASSERT_TRUE(g_key_file_save_to_file(entry.get(), autostartPath().c_str(), nullptr));
 }
 
-// Counts the requests to start a service that leave through a connection.
-// The filter runs on GDBus's worker thread and may still run after its
-// removal, so it owns a share of the count.
+// Requests to start a service that left through a connection with a
+// StartRequests filter on it. The filter runs on GDBus's worker thread and
+// may still run just after its removal: what it counts lives as long as the
+// program.
+std::atomic<int> startRequestsSeen{0};
+
 class StartRequests {
 public:
     explicit StartRequests(GDBusConnection* bus)
         : bus_(bus),
-          filter_(g_dbus_connection_add_filter(bus, &StartRequests::see, new Count(count_),
-                                               [](gpointer count) { delete static_cast<Count*>(count); })) {}
+          before_(startRequestsSeen),
+          filter_(g_dbus_connection_add_filter(bus, &StartRequests::see, nullptr, nullptr)) {}
     ~StartRequests() { g_dbus_connection_remove_filter(bus_, filter_); }
 
     // Once the bus has answered a call sent after them, every earlier
@@ -78,21 +81,19 @@ public:
         GVariantPtr(g_dbus_connection_call_sync(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                 "org.freedesktop.DBus", "GetId", nullptr, nullptr,
                                                 G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
-        return *count_;
+        return startRequestsSeen - before_;
     }
 
 private:
-    using Count = std::shared_ptr<std::atomic<int>>;
-
-    static GDBusMessage* see(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer count) {
+    static GDBusMessage* see(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer) {
         if (!incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL &&
             g_strcmp0(g_dbus_message_get_member(message), "StartServiceByName") == 0)
-            ++**static_cast<Count*>(count);
+            ++startRequestsSeen;
         return message;
     }
 
     GDBusConnection* bus_;
-    Count count_ = std::make_shared<std::atomic<int>>(0);
+    int before_;
     guint filter_;
 };
 
