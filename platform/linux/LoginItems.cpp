@@ -174,14 +174,19 @@ public:
           displayName_(std::move(displayName)),
           definition_(std::move(definition)) {}
 
+    // Registered when exactly the files the property list calls for are
+    // there: half a registration, or one made for other contents of the
+    // list, counts as none, so that registering mends it.
     std::int64_t status() override {
         if (!definition_) return appServiceNotFound;
         const auto entry = readKeyFile(autostartFilePath(definition_->label));
-        if (!entry) return appServiceNotRegistered;
-        if (isTurnedOff(entry.get())) return appServiceRequiresApproval;
+        // The user's choice stands whatever the list says now.
+        if (entry && isTurnedOff(entry.get())) return appServiceRequiresApproval;
+        if ((entry != nullptr) != definition_->runAtLoad) return appServiceNotRegistered;
         for (const auto& service : definition_->machServices) {
             if (!fs::exists(activationFilePath(busNameFor(service)))) return appServiceNotRegistered;
         }
+        if (!startsAtAll()) return appServiceNotRegistered;
         return appServiceEnabled;
     }
 
@@ -191,15 +196,30 @@ public:
             return fail(error,
                         "“" + displayName_ + "” was turned off in the desktop’s startup applications.");
         }
+        if (!startsAtAll()) {
+            return fail(error, "Nothing would start “" + displayName_ + "”: its launch agent “" + plistName_ +
+                                   "” has neither RunAtLoad nor MachServices.");
+        }
         const std::string exec = commandLine(launchEnvironment(), definition_->arguments);
         for (const auto& service : definition_->machServices) {
             const std::string busName = busNameFor(service);
             const std::string contents = "[D-BUS Service]\nName=" + busName + "\nExec=" + exec + "\n";
             if (!writeFile(activationFilePath(busName), contents, error)) return false;
         }
-        if (!writeFile(autostartFilePath(definition_->label), autostartEntry(displayName_, exec), error))
-            return false;
-        startNow();
+        const std::string entryPath = autostartFilePath(definition_->label);
+        if (definition_->runAtLoad) {
+            if (!writeFile(entryPath, autostartEntry(displayName_, exec), error)) return false;
+        } else {
+            bool found = false;
+            if (!removeFile(entryPath, &found, error)) return false;
+        }
+        if (bus_ != nullptr && !definition_->machServices.empty()) {
+            // What the bus starts on demand gets this session's display, and
+            // the bus knows the new activation files at once.
+            shareDisplayWithBus(bus_);
+            callBus(bus_, "ReloadConfig", nullptr);
+        }
+        if (definition_->runAtLoad) startNow();
         return true;
     }
 
@@ -230,15 +250,17 @@ private:
         return environment;
     }
 
-    // As launchd loads a job: the bus starts it through its activation
-    // file; an agent without a service is started directly.
+    // An agent starts only at login (its autostart entry) or on demand (an
+    // activation file).
+    bool startsAtAll() const { return definition_->runAtLoad || !definition_->machServices.empty(); }
+
+    // As launchd loads a job that runs at load: the bus starts it through
+    // its activation file; an agent without a service is started directly.
     void startNow() {
         if (bus_ == nullptr || definition_->machServices.empty()) {
             startDetached(definition_->arguments, launchEnvironment());
             return;
         }
-        shareDisplayWithBus(bus_);
-        callBus(bus_, "ReloadConfig", nullptr);
         g_dbus_connection_call(
             bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
             "StartServiceByName",
@@ -315,6 +337,7 @@ std::optional<AgentDefinition> readAgentDefinition(const std::string& bundlePath
     if (auto environment = root["EnvironmentVariables"])
         definition.environment = environment->stringDictionary();
     if (auto services = root["MachServices"]) definition.machServices = services->keys();
+    if (auto runAtLoad = root["RunAtLoad"]) definition.runAtLoad = runAtLoad->boolean().value_or(false);
     if (definition.label.empty() || definition.arguments.empty()) return std::nullopt;
     return definition;
 }

@@ -18,8 +18,10 @@
 //   its Mach services;
 // - registering writes one D-Bus activation file per Mach service into
 //   $XDG_DATA_HOME/dbus-1/services/ (the bus starts the agent at the first
-//   request, as launchd does) and an autostart entry <Label>.desktop into
-//   $XDG_CONFIG_HOME/autostart/ (it starts at login), then starts it now;
+//   request, as launchd does); with RunAtLoad true it also writes an
+//   autostart entry <Label>.desktop into $XDG_CONFIG_HOME/autostart/ (it
+//   starts at login) and starts it now, as launchd runs such a job when it
+//   loads it; without RunAtLoad there is no entry and no start;
 // - the user turns it off in the desktop's startup applications (Hidden=true
 //   or X-GNOME-Autostart-enabled=false): "requires approval";
 // - the application's own login item is its autostart entry
@@ -33,6 +35,9 @@ struct AgentDefinition {
     std::vector<std::string> arguments;
     std::map<std::string, std::string> environment;
     std::vector<std::string> machServices;
+    // launchd's RunAtLoad: started at login and at registration. Absent
+    // means false, as for launchd.
+    bool runAtLoad = false;
 };
 
 // None when the property list is missing, unreadable, or names no label or

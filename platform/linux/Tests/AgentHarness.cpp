@@ -48,6 +48,12 @@ std::optional<pid_t> ownerOf(GDBusConnection* bus, const char* name) {
 }
 
 void endProcess(pid_t pid) {
+    // kill() would take 0 for this process group, ctest included, and a
+    // negative pid for a whole group.
+    if (pid <= 0) {
+        ADD_FAILURE() << "no process to end (pid " << pid << ")";
+        return;
+    }
     linux_test::Watched process(pid);
     ::kill(pid, SIGTERM);
     if (waitUntil([&] { return process.hasEnded(); }, 10)) return;

@@ -26,8 +26,9 @@ TEST(HelperEndToEnd, SetUpRegistersTheAgentWhichTheBusStartsOnDemandAndReloadsAn
     }
     EXPECT_TRUE(helper.isRegistered());
 
-    // Registering started the agent at once.
+    // Registering started the agent at once: the property list runs it at load.
     const pid_t first = waitForAgent(bus, notifications, 1);
+    ASSERT_NE(first, 0) << "registering did not start the agent";
     EXPECT_EQ(platform::linux_platform::executableOfProcess(first), helper.executable());
     endProcess(first);
 

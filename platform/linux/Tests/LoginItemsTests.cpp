@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 
@@ -15,22 +16,38 @@ namespace fs = std::filesystem;
 using linux_test::readText;
 
 constexpr const char* plistName = "me.ombrel.test.agent.plist";
+constexpr const char* machServices =
+    "<key>MachServices</key><dict><key>1TESTTEAM1.me.ombrel.test.service</key><true/></dict>";
+constexpr const char* runsAtLoad = "<key>RunAtLoad</key><true/>";
 
-// A bundle whose agent does nothing but exit: the bus's attempt to start it
-// now changes nothing here.
+// A bundle whose agent notes each start in `starts` and fails at once, so
+// that the bus ends that start (one that exits 0 is waited for until the
+// activation times out). `runAtLoad` is the property list's entry, if any.
 struct AgentBundle {
-    explicit AgentBundle(const std::string& folder) : path(folder + "/Test Helper.app") {
-        linux_test::writeBundle(path, "me.ombrel.test.helper", "Test Helper", "#!/bin/sh\nexit 0\n");
+    AgentBundle(const std::string& folder, const std::string& runAtLoad)
+        : path(folder + "/Test Helper.app"), starts(folder + "/starts") {
+        linux_test::writeBundle(path, "me.ombrel.test.helper", "Test Helper",
+                                "#!/bin/sh\necho started >> '" + starts + "'\nexit 1\n");
+        writeList(runAtLoad);
+    }
+
+    void writeList(const std::string& runAtLoad, const std::string& services = machServices) {
         linux_test::writeText(
             path + "/Contents/Library/LaunchAgents/" + plistName,
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
             "<key>Label</key><string>me.ombrel.test.agent</string>"
             "<key>BundleProgram</key><string>Contents/MacOS/Test Helper</string>"
-            "<key>EnvironmentVariables</key><dict><key>KVX_AUTOPASTE_AGENT</key><string>1</string></dict>"
-            "<key>MachServices</key><dict><key>1TESTTEAM1.me.ombrel.test.service</key><true/></dict>"
-            "</dict></plist>\n");
+            "<key>EnvironmentVariables</key><dict><key>KVX_AUTOPASTE_AGENT</key><string>1</string></dict>" +
+                services + runAtLoad + "</dict></plist>\n");
     }
+
+    std::size_t startCount() const {
+        const std::string text = readText(starts);
+        return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    }
+
     std::string path;
+    std::string starts;
     BundleInfo info{path, "me.ombrel.test.helper", path + "/Contents/MacOS/Test Helper", "Test Helper"};
 };
 
@@ -44,6 +61,42 @@ void setAutostartKey(const char* key, const char* value) {
     ASSERT_TRUE(g_key_file_save_to_file(entry.get(), autostartPath().c_str(), nullptr));
 }
 
+// Requests to start a service that left through a connection with a
+// StartRequests filter on it. The filter runs on GDBus's worker thread and
+// may still run just after its removal: what it counts lives as long as the
+// program.
+std::atomic<int> startRequestsSeen{0};
+
+class StartRequests {
+public:
+    explicit StartRequests(GDBusConnection* bus)
+        : bus_(bus),
+          before_(startRequestsSeen),
+          filter_(g_dbus_connection_add_filter(bus, &StartRequests::see, nullptr, nullptr)) {}
+    ~StartRequests() { g_dbus_connection_remove_filter(bus_, filter_); }
+
+    // Once the bus has answered a call sent after them, every earlier
+    // message has passed the filter.
+    int sentSoFar() {
+        GVariantPtr(g_dbus_connection_call_sync(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "GetId", nullptr, nullptr,
+                                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+        return startRequestsSeen - before_;
+    }
+
+private:
+    static GDBusMessage* see(GDBusConnection*, GDBusMessage* message, gboolean incoming, gpointer) {
+        if (!incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_METHOD_CALL &&
+            g_strcmp0(g_dbus_message_get_member(message), "StartServiceByName") == 0)
+            ++startRequestsSeen;
+        return message;
+    }
+
+    GDBusConnection* bus_;
+    int before_;
+    guint filter_;
+};
+
 class LoginItemsTest : public testing::Test {
 protected:
     void SetUp() override { bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr); }
@@ -53,18 +106,20 @@ protected:
     }
 
     std::string folder = linux_test::freshFolder();
-    AgentBundle bundle{folder};
+    AgentBundle bundle{folder, runsAtLoad};
     GDBusConnection* bus = nullptr;
     SerialQueue system{"test.system"};
 };
 
 TEST_F(LoginItemsTest,
-       TheAgentIsRegisteredInBothFilesTheUserCanTurnItOffAndItsUnregisteredEvenWithoutItsBundle) {
+       ARunAtLoadAgentStartsNowAndAtLoginTheUserCanTurnItOffAndItsUnregisteredEvenWithoutItsBundle) {
     LinuxServiceManagement loginItems(bus, system, bundle.info);
     EXPECT_EQ(loginItems.agent(plistName)->status(), appServiceNotRegistered);
     Error error;
     ASSERT_TRUE(loginItems.agent(plistName)->registerService(&error)) << error.localizedDescription;
     EXPECT_EQ(loginItems.agent(plistName)->status(), appServiceEnabled);
+    // Started now, as launchd runs such a job when it loads it.
+    EXPECT_TRUE(linux_test::waitUntil([&] { return bundle.startCount() > 0; }));
 
     // The program's path has a space; both files quote it, and both start it
     // with the property list's environment and as a new instance.
@@ -113,6 +168,50 @@ TEST_F(LoginItemsTest,
     EXPECT_FALSE(fs::exists(autostartPath()));
     EXPECT_FALSE(agent->unregister(&error));
     EXPECT_NE(error.localizedDescription.find("not registered"), std::string::npos)
+        << error.localizedDescription;
+}
+
+TEST_F(LoginItemsTest, AnAgentWithoutRunAtLoadIsStartedOnlyOnDemandNeitherAtRegistrationNorAtLogin) {
+    bundle.writeList("");
+    LinuxServiceManagement loginItems(bus, system, bundle.info);
+    Error error;
+    StartRequests starts(bus);
+    ASSERT_TRUE(loginItems.agent(plistName)->registerService(&error)) << error.localizedDescription;
+    EXPECT_EQ(loginItems.agent(plistName)->status(), appServiceEnabled);
+    EXPECT_EQ(starts.sentSoFar(), 0);
+    EXPECT_TRUE(fs::exists(activationPath()));
+    EXPECT_FALSE(fs::exists(autostartPath()));
+
+    // The first request, from another client, starts it; the bus answers
+    // once the agent has ended.
+    GDBusConnection* client = linux_test::newBusPeer();
+    GVariantPtr(g_dbus_connection_call_sync(client, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                            "org.freedesktop.DBus", "StartServiceByName",
+                                            g_variant_new("(su)", "_1TESTTEAM1.me.ombrel.test.service", 0u),
+                                            nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+    EXPECT_EQ(bundle.startCount(), 1u);
+    g_object_unref(client);
+
+    // Registered under a list that ran it at load, then under one that says
+    // it does not: registering again takes the login entry away.
+    bundle.writeList(runsAtLoad);
+    EXPECT_EQ(loginItems.agent(plistName)->status(), appServiceNotRegistered);
+    ASSERT_TRUE(loginItems.agent(plistName)->registerService(&error));
+    ASSERT_TRUE(fs::exists(autostartPath()));
+    const int startsAtLoad = starts.sentSoFar();
+    EXPECT_EQ(startsAtLoad, 1);
+    bundle.writeList("<key>RunAtLoad</key><false/>");
+    EXPECT_EQ(loginItems.agent(plistName)->status(), appServiceNotRegistered);
+    ASSERT_TRUE(loginItems.agent(plistName)->registerService(&error));
+    EXPECT_EQ(loginItems.agent(plistName)->status(), appServiceEnabled);
+    EXPECT_FALSE(fs::exists(autostartPath()));
+    EXPECT_EQ(starts.sentSoFar(), startsAtLoad);
+
+    // Without a service either, nothing would ever start it.
+    bundle.writeList("", "");
+    EXPECT_EQ(loginItems.agent(plistName)->status(), appServiceNotRegistered);
+    EXPECT_FALSE(loginItems.agent(plistName)->registerService(&error));
+    EXPECT_NE(error.localizedDescription.find("neither RunAtLoad nor MachServices"), std::string::npos)
         << error.localizedDescription;
 }
 
