@@ -271,6 +271,10 @@ public:
         }
         // Its first line names its window.
         FILE* lines = ::fdopen(output, "r");
+        if (lines == nullptr) {
+            ::close(output);
+            return;
+        }
         char line[128] = {};
         if (std::fgets(line, sizeof line, lines) != nullptr && std::strncmp(line, "window ", 7) == 0)
             window_ = static_cast<xcb_window_t>(std::strtoul(line + 7, nullptr, 16));

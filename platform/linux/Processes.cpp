@@ -46,13 +46,14 @@ std::vector<ProcessIdentifier> processesOfBundle(const std::string& bundleIdenti
     std::vector<ProcessIdentifier> found;
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr) return found;
+    const int procFd = ::dirfd(proc);
     const uid_t user = ::geteuid();
-    while (const dirent* entry = ::readdir(proc)) {
+    while (const dirent* entry = procFd >= 0 ? ::readdir(proc) : nullptr) {
         char* end = nullptr;
         const long pid = std::strtol(entry->d_name, &end, 10);
         if (pid <= 0 || *end != '\0') continue;
         struct stat status{};
-        if (::fstatat(::dirfd(proc), entry->d_name, &status, 0) != 0 || status.st_uid != user) continue;
+        if (::fstatat(procFd, entry->d_name, &status, 0) != 0 || status.st_uid != user) continue;
         const auto executable = executableOfProcess(static_cast<ProcessIdentifier>(pid));
         if (!executable) continue;
         const auto bundle = bundleOfExecutable(*executable);

@@ -126,9 +126,10 @@ private:
     // The states come as bits: state n is bit n % 32 of word n / 32.
     bool hasState(const Object& object, AtspiStateType state) {
         g_autoptr(GVariant) words = call(object, accessibleInterface, "GetState", nullptr, "(au)");
+        if (words == nullptr) return false;
         gsize count = 0;
-        const auto* bits = static_cast<const guint32*>(
-            words != nullptr ? g_variant_get_fixed_array(words, &count, sizeof(guint32)) : nullptr);
+        const auto* bits =
+            static_cast<const guint32*>(g_variant_get_fixed_array(words, &count, sizeof(guint32)));
         const gsize word = state / 32;
         return word < count && (bits[word] & (1u << (state % 32))) != 0;
     }

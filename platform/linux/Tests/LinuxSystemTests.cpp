@@ -102,6 +102,7 @@ std::string readFrom(int fd) {
 TEST(Log, SendsEachMessageToTheJournalElseWritesOneReadableLineThatNoReaderCanEnd) {
     const std::string socketPath = linux_test::freshFolder() + "/journal";
     const int journal = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(journal, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strcpy(address.sun_path, socketPath.c_str());

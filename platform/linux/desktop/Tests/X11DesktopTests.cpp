@@ -141,12 +141,21 @@ TEST_F(X11DesktopTest, TheFrontFollowsSwitchesAndActivationBringsBackTheWindowLa
         switchTo(windowIdOf(window));
         return announcedAfter(count, pid);
     };
+    // The workspace names the front application by its id, else by its
+    // executable's bundle, else by its window class; "" for no name.
+    platform::linux_platform::LinuxWorkspace workspace(desktop.get(), platform::DispatchQueue::main());
+    auto frontApplicationName = [&]() -> std::string {
+        const auto application = workspace.frontmostApplication();
+        return application ? application->bundleIdentifier().value_or("") : "";
+    };
     const FrontWindow targetInFront = switchAndSee(*first, target.pid());
     EXPECT_EQ(targetInFront.applicationId, std::nullopt);
     EXPECT_EQ(targetInFront.windowClass, "Quillory-paste-target");
+    EXPECT_EQ(frontApplicationName(), "Quillory-paste-target") << "no id, not in a bundle: its window class";
     const FrontWindow mainAppInFront = switchAndSee(*mainAppWindow, mainApp.pid());
     EXPECT_EQ(mainAppInFront.applicationId, "me.ombrel.quillory");
     EXPECT_EQ(mainAppInFront.windowClass, "Quillory-main-app-standin");
+    EXPECT_EQ(frontApplicationName(), "me.ombrel.quillory");
 
     // A desktop opened now has seen none of the target's windows active.
     auto fresh = platform::linux_desktop::openX11Desktop();
