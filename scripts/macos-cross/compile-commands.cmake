@@ -4,8 +4,8 @@
 #                             the build folder), tab-separated, a line each
 #   <OUTPUT>/<n>.command      its compile command
 #   <OUTPUT>/<n>.analyze.sh   the same command running clang's static analyzer
-#                             instead, a report an error, the report itself in
-#                             <OUTPUT>/<n>.plist
+#                             instead, a report an error, the report itself
+#                             next to the object file (<object>.plist)
 #   cmake -DCOMPILE_COMMANDS=<json> -DSOURCE_DIR=<folder> -DOUTPUT=<folder> -P compile-commands.cmake
 cmake_minimum_required(VERSION 3.25)
 get_filename_component(OUTPUT "${OUTPUT}" ABSOLUTE)
@@ -29,7 +29,7 @@ if(count GREATER 0)
     endif()
     set(object "${CMAKE_MATCH_1}")
     file(WRITE "${OUTPUT}/${index}.command" "${command}\n")
-    string(REPLACE " -o ${object} " " --analyze -Xclang -analyzer-werror -o ${OUTPUT}/${index}.plist " analyze "${command}")
+    string(REPLACE " -o ${object} " " --analyze -Xclang -analyzer-werror -o ${object}.plist " analyze "${command}")
     file(WRITE "${OUTPUT}/${index}.analyze.sh" "cd \"${directory}\" && ${analyze}\n")
     string(APPEND units "${index}\t${source}\t${object}\n")
   endforeach()
