@@ -21,9 +21,11 @@ PLATFORM_MACOS = "1"  # LC_BUILD_VERSION's PLATFORM_MACOS
 
 # What the executable loads: the frameworks of its link line
 # (platform/macos/CMakeLists.txt); CoreFoundation and libobjc, which
-# Foundation re-exports and the linker hoists into load commands of their
-# own, being public libraries (Apple's ld64 does the same unless given
-# -no_implicit_dylibs); the C and C++ runtimes the compiler driver links.
+# Foundation re-exports, and CoreServices (UCKeyTranslate), which Carbon
+# and ApplicationServices re-export: the linker hoists a public library it
+# takes symbols from into a load command of its own (Apple's ld64 does the
+# same unless given -no_implicit_dylibs); the C and C++ runtimes the
+# compiler driver links.
 LOADED = [
     "/System/Library/Frameworks/Foundation.framework/Versions/C/Foundation",
     "/System/Library/Frameworks/CoreFoundation.framework/Versions/A/CoreFoundation",
@@ -32,6 +34,7 @@ LOADED = [
     "/System/Library/Frameworks/ApplicationServices.framework/Versions/A/ApplicationServices",
     "/System/Library/Frameworks/CoreGraphics.framework/Versions/A/CoreGraphics",
     "/System/Library/Frameworks/Carbon.framework/Versions/A/Carbon",
+    "/System/Library/Frameworks/CoreServices.framework/Versions/A/CoreServices",
     "/System/Library/Frameworks/ServiceManagement.framework/Versions/A/ServiceManagement",
     "/usr/lib/libc++.1.dylib",
     "/usr/lib/libSystem.B.dylib",
