@@ -8,6 +8,8 @@ namespace platform::macos {
 
 namespace {
 
+using OwnedInputSource = std::unique_ptr<__TISInputSource, void (*)(CFTypeRef)>;
+
 std::u16string translate(CFDataRef layoutData, std::uint32_t keyboardType, VirtualKeyCode keyCode,
                          KeyModifiers modifiers) {
     const auto* layout = reinterpret_cast<const UCKeyboardLayout*>(CFDataGetBytePtr(layoutData));
@@ -47,21 +49,21 @@ KeyTranslation unicodeKeyTranslation(TISInputSourceRef source, std::uint32_t key
 }
 
 VirtualKeyCode CommandVKey::keyCode() {
-    TISInputSourceRef current = TISCopyCurrentKeyboardLayoutInputSource();
+    // Copied, so released with the scope: the analyzer does not follow
+    // Text Input Sources' ownership as it follows Core Foundation's.
+    const OwnedInputSource current(TISCopyCurrentKeyboardLayoutInputSource(), CFRelease);
     const std::uint32_t keyboardType = LMGetKbdType();
-    std::string source = sourceIdentifier(current);
+    std::string source = sourceIdentifier(current.get());
     // The ASCII-capable layout is the one last selected of its kind, so it
     // changes only along with the current one: the current one is the key.
     if (!found_ || found_->source != source || found_->keyboardType != keyboardType) {
-        TISInputSourceRef asciiCapable = TISCopyCurrentASCIICapableKeyboardLayoutInputSource();
-        const FoundKey key = findKeyTyping(
-            u"v", KeyModifiers::command,
-            {unicodeKeyTranslation(current, keyboardType), unicodeKeyTranslation(asciiCapable, keyboardType)},
-            virtualKeyV);
-        if (asciiCapable != nullptr) CFRelease(asciiCapable);
+        const OwnedInputSource asciiCapable(TISCopyCurrentASCIICapableKeyboardLayoutInputSource(), CFRelease);
+        const FoundKey key = findKeyTyping(u"v", KeyModifiers::command,
+                                           {unicodeKeyTranslation(current.get(), keyboardType),
+                                            unicodeKeyTranslation(asciiCapable.get(), keyboardType)},
+                                           virtualKeyV);
         found_ = Found{std::move(source), keyboardType, key.keyCode};
     }
-    if (current != nullptr) CFRelease(current);
     return found_->keyCode;
 }
 
