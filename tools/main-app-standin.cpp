@@ -2,7 +2,7 @@
 // me.ombrel.quillory, so its window counts as the main app. It can put a
 // clip on the clipboard, as the main app does before it asks for a paste,
 // and keeps owning it while it runs. Reports on standard output:
-//   window <X window id>   once its window is on screen
+//   window <X window id>   once its window is on screen ("wayland" for a native one)
 //   clip                   once the clip is on the clipboard
 // Usage: quillory-main-app-standin [--clip TEXT]
 #include <gdk/gdkx.h>
@@ -24,9 +24,11 @@ void report(const std::string& line) {
 }
 
 gboolean onMapped(GtkWidget* window, GdkEvent*, gpointer) {
-    char id[32];
-    std::snprintf(id, sizeof id, "0x%lx",
-                  static_cast<unsigned long>(gdk_x11_window_get_xid(gtk_widget_get_window(window))));
+    // A native Wayland window has no id that another client could use.
+    GdkWindow* shown = gtk_widget_get_window(window);
+    char id[32] = "wayland";
+    if (GDK_IS_X11_WINDOW(shown))
+        std::snprintf(id, sizeof id, "0x%lx", static_cast<unsigned long>(gdk_x11_window_get_xid(shown)));
     report(std::string("window ") + id);
     return FALSE;
 }

@@ -1,6 +1,7 @@
 // A window with a text field that reports what reaches it, one line each on
 // standard output:
-//   window <index> <X window id>   once the window is on screen
+//   window <index> <X window id>   once the window is on screen ("wayland" for a
+//                                  native Wayland window)
 //   focus <index>                  when the window gets the keyboard focus
 //   key <index> <key name> <modifiers>
 //   text <index> <text of the field>   after every change (newlines as \n)
@@ -41,9 +42,11 @@ std::string escaped(const char* text) {
 
 gboolean onMapped(GtkWidget* window, GdkEvent*, gpointer data) {
     auto* target = static_cast<TargetWindow*>(data);
-    char id[32];
-    std::snprintf(id, sizeof id, "0x%lx",
-                  static_cast<unsigned long>(gdk_x11_window_get_xid(gtk_widget_get_window(window))));
+    // A native Wayland window has no id that another client could use.
+    GdkWindow* shown = gtk_widget_get_window(window);
+    char id[32] = "wayland";
+    if (GDK_IS_X11_WINDOW(shown))
+        std::snprintf(id, sizeof id, "0x%lx", static_cast<unsigned long>(gdk_x11_window_get_xid(shown)));
     report("window " + std::to_string(target->index) + " " + id);
     return FALSE;
 }

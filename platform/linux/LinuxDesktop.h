@@ -12,9 +12,10 @@
 #include "platform/RunningApplication.h"
 
 // The seam inside the Linux platform between the process side (main loop,
-// bus, files, processes, login items, log) and the graphical desktop (X11,
-// XTest, GTK, gettext). Without a display there is no Desktop, and the
-// process side falls back to its headless behaviour.
+// bus, files, processes, login items, log) and the graphical desktop (X11
+// with XTest, or a Wayland compositor; GTK, gettext). Without a display
+// there is no Desktop, and the process side falls back to its headless
+// behaviour.
 namespace platform::linux_desktop {
 
 // The window that receives keystrokes now.
@@ -45,12 +46,19 @@ public:
     virtual AlertPresenter& alerts() = 0;
     // Key codes are macOS virtual key codes, translated when posted.
     virtual KeyboardEvents& keyboardEvents() = 0;
-    // Whether synthetic input can be posted (the XTEST extension is there).
+    // Whether synthetic input can be posted (the XTEST extension is there,
+    // or the compositor gave a virtual keyboard).
     virtual bool canPostEvents() = 0;
+    // What the desktop is and what it found, for the log at start.
+    virtual std::string summary() = 0;
 };
 
 // Opens the display named by DISPLAY; none without one.
 std::unique_ptr<Desktop> openX11Desktop();
+// Connects to the compositor named by WAYLAND_DISPLAY. Always a desktop:
+// one that cannot reach its compositor, or lacks what pasting needs, posts
+// nothing and says why through its keyboard events' unavailability.
+std::unique_ptr<Desktop> openWaylandDesktop();
 
 // gettext catalogues from the bundle's Contents/Resources, the English text
 // (the message id) as fallback.

@@ -126,6 +126,13 @@ void X11Desktop::activateSelf() { alerts_.bringToFront(); }
 // Asked at every paste: answered without a round trip (see createSource).
 bool X11Desktop::canPostEvents() { return connection_->hasXTest() && !connection_->isLost(); }
 
+std::string X11Desktop::summary() {
+    const char* display = std::getenv("DISPLAY");
+    return std::string("X11 on display ") + (display != nullptr ? display : "") +
+           (connection_->hasXTest() ? ", with XTest" : ", without XTest") +
+           (connection_->xkbEventBase() ? ", with XKB" : ", without XKB");
+}
+
 bool X11Desktop::activateWindow(xcb_window_t window) { return activateWindow(window, askRootCheck()); }
 
 bool X11Desktop::activateWindow(xcb_window_t window, XcbConnection::Asked rootCheck) {

@@ -25,6 +25,7 @@ public:
     AlertPresenter& alerts() override { return alerts_; }
     KeyboardEvents& keyboardEvents() override { return keyboard_; }
     bool canPostEvents() override;
+    std::string summary() override;
 
     // Asks the window manager to activate `window`, as a pager would; sets
     // the input focus where no EWMH window manager runs.

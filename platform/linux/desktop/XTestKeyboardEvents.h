@@ -22,6 +22,7 @@ public:
                                                        bool keyDown) override;
     void setFlags(KeyboardEvent& event, EventFlags flags) override;
     void post(EventTapLocation tap, KeyboardEvent& event) override;
+    std::optional<Error> unavailability() override;
 
     // The X keysym that stands for a macOS virtual key code; 0 for keys the
     // helper does not use.
