@@ -5,6 +5,7 @@
 //   window <X window id>   once its window is on screen ("wayland" for a native one)
 //   clip                   once the clip is on the clipboard
 // Usage: quillory-main-app-standin [--clip TEXT]
+#include <gdk/gdkwayland.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
@@ -33,7 +34,22 @@ gboolean onMapped(GtkWidget* window, GdkEvent*, gpointer) {
     return FALSE;
 }
 
+void copyClip() {
+    gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), clip.c_str(), -1);
+    report("clip");
+}
+
+gboolean onFocused(GtkWidget* window, GdkEvent*, gpointer) {
+    g_signal_handlers_disconnect_by_func(window, reinterpret_cast<gpointer>(onFocused), nullptr);
+    copyClip();
+    return FALSE;
+}
+
 void onActivate(GtkApplication* application, gpointer) {
+    // GTK 3 names a Wayland window's app_id after the program, not the
+    // application: the main app's is its application id.
+    if (GDK_IS_WAYLAND_DISPLAY(gdk_display_get_default()))
+        g_set_prgname(g_application_get_application_id(G_APPLICATION(application)));
     GtkWidget* window = gtk_application_window_new(application);
     gtk_window_set_title(GTK_WINDOW(window), "Quillory (stand-in)");
     gtk_window_set_default_size(GTK_WINDOW(window), 360, 200);
@@ -43,10 +59,14 @@ void onActivate(GtkApplication* application, gpointer) {
     gtk_container_add(GTK_CONTAINER(window), label);
     g_signal_connect(window, "map-event", G_CALLBACK(onMapped), nullptr);
     gtk_widget_show_all(window);
-    if (hasClip) {
-        gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), clip.c_str(), -1);
-        report("clip");
+    if (!hasClip) return;
+    // A Wayland compositor takes the clipboard only from the client with the
+    // keyboard: the clip is copied once the window has it.
+    if (!GDK_IS_X11_WINDOW(gtk_widget_get_window(window))) {
+        g_signal_connect(window, "focus-in-event", G_CALLBACK(onFocused), nullptr);
+        return;
     }
+    copyClip();
 }
 
 }  // namespace

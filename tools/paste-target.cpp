@@ -3,6 +3,7 @@
 //   window <index> <X window id>   once the window is on screen ("wayland" for a
 //                                  native Wayland window)
 //   focus <index>                  when the window gets the keyboard focus
+//   blur <index>                   when it loses it
 //   key <index> <key name> <modifiers>
 //   text <index> <text of the field>   after every change (newlines as \n)
 // Usage: quillory-paste-target [--windows N] [--title TITLE]
@@ -53,6 +54,11 @@ gboolean onMapped(GtkWidget* window, GdkEvent*, gpointer data) {
 
 gboolean onFocus(GtkWidget*, GdkEvent*, gpointer data) {
     report("focus " + std::to_string(static_cast<TargetWindow*>(data)->index));
+    return FALSE;
+}
+
+gboolean onBlur(GtkWidget*, GdkEvent*, gpointer data) {
+    report("blur " + std::to_string(static_cast<TargetWindow*>(data)->index));
     return FALSE;
 }
 
@@ -107,6 +113,7 @@ int main(int argc, char** argv) {
         gtk_container_add(GTK_CONTAINER(window), field);
         g_signal_connect(window, "map-event", G_CALLBACK(onMapped), target);
         g_signal_connect(window, "focus-in-event", G_CALLBACK(onFocus), target);
+        g_signal_connect(window, "focus-out-event", G_CALLBACK(onBlur), target);
         g_signal_connect(window, "key-press-event", G_CALLBACK(onKey), target);
         g_signal_connect(field, "changed", G_CALLBACK(onChanged), target);
         g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);

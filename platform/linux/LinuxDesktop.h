@@ -18,11 +18,18 @@
 // behaviour.
 namespace platform::linux_desktop {
 
+// One window, as the desktop that reported it names it: an X window id, or
+// the number the Wayland desktop gives each toplevel it hears of. Only that
+// desktop can make sense of it; 0 names none.
+using WindowHandle = std::uint64_t;
+
 // The window that receives keystrokes now.
 struct FrontWindow {
-    std::uint32_t window = 0;                  // the X window id
-    ProcessIdentifier pid = 0;                 // from _NET_WM_PID; 0 when the window has none
-    std::optional<std::string> applicationId;  // _GTK_APPLICATION_ID
+    WindowHandle window = 0;
+    // From _NET_WM_PID; 0 when the window names none. Wayland names no
+    // process behind a window: there the window alone stands for it.
+    ProcessIdentifier pid = 0;
+    std::optional<std::string> applicationId;  // _GTK_APPLICATION_ID, or the Wayland app_id
     std::optional<std::string> windowClass;    // WM_CLASS class part
 
     bool operator==(const FrontWindow&) const = default;
@@ -38,8 +45,11 @@ public:
     virtual void watchActivations(std::function<void()> changed) = 0;
     // Activates the most recently active window of the process.
     virtual bool activateProcess(ProcessIdentifier pid) = 0;
-    // Whether the window is still there; one round trip.
-    virtual bool windowExists(std::uint32_t window) = 0;
+    // Activates that window; false when it has gone.
+    virtual bool activateWindow(WindowHandle window) = 0;
+    // Whether the window is still there (on X11 one round trip; on Wayland
+    // the compositor has said so, in events already sent).
+    virtual bool windowExists(WindowHandle window) = 0;
     // Brings this process's own windows (an alert) to the front.
     virtual void activateSelf() = 0;
 

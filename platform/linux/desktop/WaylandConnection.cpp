@@ -167,6 +167,7 @@ bool WaylandConnection::finishRead(bool readable) {
 void WaylandConnection::dispatchPending() {
     if (isLost_) return;
     if (wl_display_dispatch_pending(display_) < 0 || wl_display_get_error(display_) != 0) markLost();
+    if (dispatched_) dispatched_();
 }
 
 std::string WaylandConnection::lossReason() const {
@@ -177,7 +178,7 @@ std::string WaylandConnection::lossReason() const {
         return std::string("The Wayland compositor ended the connection over a protocol error of ") +
                interface->name + " (code " + std::to_string(code) + ").";
     const int error = wl_display_get_error(display_);
-    return std::string("Lost the connection to the Wayland display") +
+    return std::string("The Wayland display has gone") +
            (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) + ".";
 }
 

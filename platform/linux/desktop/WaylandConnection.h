@@ -53,6 +53,8 @@ public:
     std::string lossReason() const;
     // Runs once, on the main queue, when the connection is lost.
     void addLostHandler(std::function<void()> handler);
+    // Runs after each batch of events has been dispatched, on the main queue.
+    void setDispatchedHandler(std::function<void()> handler) { dispatched_ = std::move(handler); }
     // Records a loss that a failed call revealed.
     void noticeError();
 
@@ -72,6 +74,7 @@ private:
     bool isLost_ = false;
     bool isReading_ = false;
     std::vector<std::function<void()>> lostHandlers_;
+    std::function<void()> dispatched_;
     GSource* source_ = nullptr;
     void* fdTag_ = nullptr;
 };

@@ -1,22 +1,30 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "GtkAlertPresenter.h"
 #include "LinuxDesktop.h"
+#include "VirtualKeyboardEvents.h"
 #include "WaylandConnection.h"
-#include "platform/KeyboardEvents.h"
+
+struct wl_seat;
+struct zwlr_foreign_toplevel_manager_v1;
+struct zwlr_foreign_toplevel_handle_v1;
+struct zwp_virtual_keyboard_manager_v1;
 
 namespace platform::linux_desktop {
 
-// The Wayland desktop, on a wlroots compositor: the front window from
-// zwlr_foreign_toplevel_manager_v1, typing through
-// zwp_virtual_keyboard_manager_v1, GTK alerts as native Wayland windows.
-// On a compositor that lacks either protocol, or one that cannot be
-// reached, it finds no window and types nothing, and says why. Main thread
-// only.
+// The Wayland desktop of a wlroots compositor (sway, Hyprland, river,
+// labwc...): the front window is the toplevel that
+// zwlr_foreign_toplevel_manager_v1 says is activated, named by its app_id;
+// re-activation asks the compositor to activate a toplevel for the seat;
+// typing goes through one virtual keyboard (zwp_virtual_keyboard_manager_v1);
+// alerts are native Wayland windows. On a compositor that lacks either
+// protocol, or cannot be reached, it finds no window and types nothing, and
+// says why. Main thread only.
 class WaylandDesktop : public Desktop {
 public:
     // Without a connection: `unreachable` says why.
@@ -25,40 +33,58 @@ public:
 
     std::optional<FrontWindow> frontWindow() override;
     void watchActivations(std::function<void()> changed) override;
+    // Wayland names no process behind a window: always false.
     bool activateProcess(ProcessIdentifier pid) override;
-    bool windowExists(std::uint32_t window) override;
+    bool activateWindow(WindowHandle window) override;
+    bool windowExists(WindowHandle window) override;
     void activateSelf() override;
 
     AlertPresenter& alerts() override { return alerts_; }
     KeyboardEvents& keyboardEvents() override { return keyboard_; }
-    bool canPostEvents() override;
+    bool canPostEvents() override { return !refusal(); }
     std::string summary() override;
 
     // Why pasting cannot work here; none when it can.
     std::optional<std::string> refusal() const;
 
-private:
-    // Typing refused, with the desktop's reason.
-    class Keyboard : public KeyboardEvents {
-    public:
-        explicit Keyboard(WaylandDesktop& desktop) : desktop_(desktop) {}
-        std::shared_ptr<EventSource> createSource(EventSourceStateID) override { return nullptr; }
-        std::shared_ptr<KeyboardEvent> createKeyboardEvent(EventSource&, VirtualKeyCode, bool) override {
-            return nullptr;
-        }
-        void setFlags(KeyboardEvent&, EventFlags) override {}
-        void post(EventTapLocation, KeyboardEvent&) override {}
-        std::optional<Error> unavailability() override;
-
-    private:
-        WaylandDesktop& desktop_;
+    // For the toplevels' event handlers.
+    struct Toplevel {
+        WaylandDesktop* desktop = nullptr;
+        zwlr_foreign_toplevel_handle_v1* handle = nullptr;
+        WindowHandle id = 0;
+        std::string appId;
+        bool isActivated = false;
+        // What the events since the last `done` said.
+        std::string pendingAppId;
+        bool isPendingActivated = false;
     };
+    void toplevelAnnounced(zwlr_foreign_toplevel_handle_v1* handle);
+    void toplevelDone(Toplevel& toplevel);
+    void toplevelClosed(Toplevel& toplevel);
+    void managerFinished();
+
+private:
+    void bind();
+    // Tells the watcher of a new front window, once per change, after the
+    // events that made it have all been handled.
+    void announce();
+    Toplevel* find(WindowHandle window);
 
     std::unique_ptr<WaylandConnection> connection_;
     std::string unreachable_;
     // The protocols pasting needs that the compositor does not offer.
     std::vector<std::string> missing_;
-    Keyboard keyboard_;
+    // Why the virtual keyboard could not be made; empty when it was.
+    std::string keyboardFailure_;
+    wl_seat* seat_ = nullptr;
+    zwlr_foreign_toplevel_manager_v1* toplevelManager_ = nullptr;
+    zwp_virtual_keyboard_manager_v1* keyboardManager_ = nullptr;
+    std::map<WindowHandle, std::unique_ptr<Toplevel>> toplevels_;
+    WindowHandle nextHandle_ = 1;
+    WindowHandle front_ = 0;
+    WindowHandle announced_ = 0;
+    bool isAnnouncing_ = false;
+    VirtualKeyboardEvents keyboard_;
     GtkAlertPresenter alerts_;
     std::function<void()> changed_;
 };

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "WaylandConnection.h"
+#include "WaylandKeymap.h"
+#include "platform/KeyboardEvents.h"
+
+struct wl_seat;
+struct zwp_virtual_keyboard_manager_v1;
+struct zwp_virtual_keyboard_v1;
+
+namespace platform::linux_desktop {
+
+// Keyboard events typed with one virtual keyboard of the compositor, made
+// once for the agent's life with a complete keymap. Like XTest's, they carry
+// the macOS virtual key codes of the units: Command (55) is Control, and V
+// (9) the key that types "v" in the keymap's layouts. The compositor takes
+// the modifiers of a virtual keyboard from its `modifiers` requests, not from
+// its keys: Control's press and release each send the state they leave, so
+// nothing stays held or latched after the paste. Main thread only.
+class VirtualKeyboardEvents : public KeyboardEvents {
+public:
+    // `refusal` says why nothing can be typed now; none when it can.
+    // `connection` may be null (no compositor): nothing is typed then.
+    VirtualKeyboardEvents(WaylandConnection* connection, std::function<std::optional<std::string>()> refusal)
+        : connection_(connection), refusal_(std::move(refusal)) {}
+    ~VirtualKeyboardEvents() override;
+
+    // Makes the keyboard and gives it its keymap; one round trip, so that a
+    // compositor's refusal shows. An empty text when it worked, else why not.
+    std::string create(zwp_virtual_keyboard_manager_v1* manager, wl_seat* seat);
+    bool exists() const { return keyboard_ != nullptr; }
+
+    std::shared_ptr<EventSource> createSource(EventSourceStateID state) override;
+    std::shared_ptr<KeyboardEvent> createKeyboardEvent(EventSource& source, VirtualKeyCode keyCode,
+                                                       bool keyDown) override;
+    void setFlags(KeyboardEvent& event, EventFlags flags) override;
+    void post(EventTapLocation tap, KeyboardEvent& event) override;
+    std::optional<Error> unavailability() override;
+
+private:
+    WaylandConnection* connection_;
+    std::function<std::optional<std::string>()> refusal_;
+    std::unique_ptr<WaylandKeymap> keymap_;
+    zwp_virtual_keyboard_v1* keyboard_ = nullptr;
+};
+
+}  // namespace platform::linux_desktop
