@@ -400,9 +400,10 @@ PrivateServer::PrivateServer(Kind kind) {
                            {"WLR_RENDERER", "pixman"}};
             // What its clients get, written by a script: sway's own
             // configuration language would take $NAME for its variables.
-            linux_test::writeText(folder_ + "/ready.sh",
-                                  "printf '%s %s\\n' \"$WAYLAND_DISPLAY\" \"$DISPLAY\" > \"$1.part\" && "
-                                  "mv \"$1.part\" \"$1\"\n");
+            linux_test::writeText(
+                folder_ + "/ready.sh",
+                "printf '%s %s %s\\n' \"$WAYLAND_DISPLAY\" \"$DISPLAY\" \"$SWAYSOCK\" > \"$1.part\" && "
+                "mv \"$1.part\" \"$1\"\n");
             linux_test::writeText(folder_ + "/config",
                                   "xwayland enable\nexec sh " + folder_ + "/ready.sh " + ready + "\n");
             command = {"unshare", "--user", "--map-user=1000",  "--map-group=1000",
@@ -425,12 +426,14 @@ PrivateServer::PrivateServer(Kind kind) {
     if (!address_.empty()) address_.pop_back();
     if (kind == Kind::display) address_ = ":" + address_;
     if (kind == Kind::sway) {
-        const std::size_t space = address_.find(' ');
-        if (space != std::string::npos) {
-            xDisplay_ = address_.substr(space + 1);
-            address_.resize(space);
+        // "<socket name> <X display> <IPC socket>"
+        gchar** fields = g_strsplit(address_.c_str(), " ", 3);
+        if (g_strv_length(fields) == 3) {
+            address_ = folder_ + "/" + fields[0];
+            xDisplay_ = fields[1];
+            ipcSocket_ = fields[2];
         }
-        address_ = folder_ + "/" + address_;
+        g_strfreev(fields);
     }
 }
 

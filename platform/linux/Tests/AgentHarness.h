@@ -206,12 +206,15 @@ public:
     const char* address() const { return address_.c_str(); }
     // Sway's Xwayland display, started when a client first connects to it.
     const std::string& xDisplay() const { return xDisplay_; }
+    // Sway's IPC socket, for swaymsg.
+    const std::string& ipcSocket() const { return ipcSocket_; }
     Child& process() { return *process_; }
 
 private:
     const std::string folder_ = linux_test::freshFolder();
     std::string address_;
     std::string xDisplay_;
+    std::string ipcSocket_;
     std::unique_ptr<Child> process_;
 };
 
