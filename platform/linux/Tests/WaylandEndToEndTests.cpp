@@ -320,9 +320,8 @@ private:
     zwp_virtual_keyboard_v1* keyboard_ = nullptr;
 };
 
-// The agent as the bus starts it in a Wayland session: the session put
-// WAYLAND_DISPLAY into the bus's activation environment, as
-// dbus-update-activation-environment does.
+// The agent as the bus starts it in a Wayland session, with the bus's
+// activation environment.
 class OnSwayStartedByTheBus : public testing::Test {
 protected:
     void SetUp() override {
@@ -331,7 +330,6 @@ protected:
         ASSERT_NE(bus, nullptr);
         GVariantBuilder environment;
         g_variant_builder_init(&environment, G_VARIANT_TYPE("a{ss}"));
-        g_variant_builder_add(&environment, "{ss}", "WAYLAND_DISPLAY", sway.address());
         // The test's bus has no accessibility bus to start.
         g_variant_builder_add(&environment, "{ss}", "NO_AT_BRIDGE", "1");
         g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
@@ -355,7 +353,10 @@ protected:
 
 TEST_F(OnSwayStartedByTheBus, OpenedAgainItsAlertComesToTheFrontAndReturnAnswersIt) {
     Notifications notifications(bus);
-    ASSERT_EQ(helper->open()->waitForEnd(30), "exited 0");
+    // Opened from the Wayland session, the set-up hands the session's
+    // display to the bus, which starts the agent with it.
+    const Environment session{{"WAYLAND_DISPLAY", sway.address()}, {"XDG_SESSION_TYPE", "wayland"}};
+    ASSERT_EQ(helper->open(session)->waitForEnd(30), "exited 0");
     const pid_t agent = waitForAgent(bus, notifications);
     ASSERT_NE(agent, 0);
     // The user works in a window; the keyboard is the test's.
@@ -371,7 +372,7 @@ TEST_F(OnSwayStartedByTheBus, OpenedAgainItsAlertComesToTheFrontAndReturnAnswers
         return window ? window->applicationId.value_or("") : std::string();
     };
 
-    ASSERT_EQ(helper->open()->waitForEnd(30), "exited 0") << "the reopen goes to the agent";
+    ASSERT_EQ(helper->open(session)->waitForEnd(30), "exited 0") << "the reopen goes to the agent";
     ASSERT_TRUE(desktop_test::runUntil([&] { return front() == helper->bundleIdentifier(); }))
         << "the alert is not in front: " << front();
     const std::size_t mark = target.lines().size();
