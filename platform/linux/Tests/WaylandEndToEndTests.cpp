@@ -14,6 +14,7 @@
 #include <string>
 
 #include "LinuxDesktop.h"
+#include "ProcessUsage.h"
 #include "WaylandConnection.h"
 #include "WaylandKeymap.h"
 #include "virtual-keyboard-unstable-v1-client.h"
@@ -188,6 +189,16 @@ TEST_F(OnSway, PastesIntoTheFrontWindowAndBringsBackTheWindowBeforeTheMainApp) {
         EXPECT_EQ(agent->count("error "), 0) << agent->log();
     }
     EXPECT_EQ(callOnce("Ping").value, true);
+
+    // Left alone, with the windows still open, the agent sleeps: it reads the
+    // compositor only when it speaks. (Idleness takes a span of time to see.)
+    desktop_test::runUntil([] { return false; }, 0.5);
+    const auto before = quillory_bench::usageOf(agent->pid());
+    desktop_test::runUntil([] { return false; }, 2);
+    const auto after = quillory_bench::usageOf(agent->pid());
+    ASSERT_TRUE(before && after);
+    EXPECT_EQ(quillory_bench::wakeupsBetween(*before, *after), 0);
+    EXPECT_EQ(after->cpuTicks - before->cpuTicks, 0);
 }
 
 TEST_F(OnSway, PastesIntoAnXwaylandWindowAndBringsItBack) {
