@@ -143,8 +143,11 @@ int refuseBesideMainApp() {
     // application, the reply.
     dispatch_after(dispatch_time(DISPATCH_TIME_NOW, static_cast<int64_t>(_timeout * NSEC_PER_SEC)),
                    dispatch_get_main_queue(), ^{
-                     std::fprintf(stderr, "quillory-main-app-standin: %s within %g s\n",
-                                  !NSApp.active && !self->_asked ? "not in front" : "no reply",
+                     const char* missing = self->_asked ? "no reply"
+                                           : self->_activationObserver != nil
+                                               ? "no other application active after hiding"
+                                               : "not in front";
+                     std::fprintf(stderr, "quillory-main-app-standin: %s within %g s\n", missing,
                                   self->_timeout);
                      [self finish:2 line:nil];
                    });
