@@ -52,10 +52,11 @@ NSArray<NSString*>* otherMainApps() {
         [found addObject:@"this program has no bundle identifier: run it from its .app bundle"];
         return found;
     }
-    const pid_t self = getpid();
+    // Processes are compared with isEqual:, as NSRunningApplication.h asks.
+    NSRunningApplication* current = NSRunningApplication.currentApplication;
     for (NSRunningApplication* application in
          [NSRunningApplication runningApplicationsWithBundleIdentifier:identifier]) {
-        if (application.processIdentifier == self || application.terminated) continue;
+        if ([application isEqual:current] || application.terminated) continue;
         [found
             addObject:[NSString stringWithFormat:@"running: %@ (pid %d)", application.bundleURL.path ?: @"?",
                                                  application.processIdentifier]];
@@ -162,7 +163,7 @@ int refuseBesideMainApp() {
     }
     // Observed before hiding, so that the activation it causes is not missed.
     // Workspace notifications with the main queue arrive on the main thread.
-    const pid_t self_ = getpid();
+    NSRunningApplication* current = NSRunningApplication.currentApplication;
     __weak QPSStandIn* weakSelf = self;
     _activationObserver = [NSWorkspace.sharedWorkspace.notificationCenter
         addObserverForName:NSWorkspaceDidActivateApplicationNotification
@@ -170,7 +171,7 @@ int refuseBesideMainApp() {
                      queue:NSOperationQueue.mainQueue
                 usingBlock:^(NSNotification* activation) {
                   NSRunningApplication* next = activation.userInfo[NSWorkspaceApplicationKey];
-                  if (next == nil || next.processIdentifier == self_) return;
+                  if (next == nil || [next isEqual:current]) return;
                   [weakSelf nextApplicationIsActive:next];
                 }];
     // Hides every window and activates the next application in line: the
