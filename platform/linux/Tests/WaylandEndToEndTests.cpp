@@ -362,7 +362,7 @@ protected:
     std::unique_ptr<InstalledHelper> helper;
 };
 
-TEST_F(OnSwayStartedByTheBus, OpenedAgainItsAlertComesToTheFrontAndReturnAnswersIt) {
+TEST_F(OnSwayStartedByTheBus, OpenedAgainItsAlertComesToTheFrontReturnAnswersItAndItIsNoPasteTarget) {
     Notifications notifications(bus);
     // Opened from the Wayland session, the set-up hands the session's
     // display to the bus, which starts the agent with it.
@@ -383,15 +383,22 @@ TEST_F(OnSwayStartedByTheBus, OpenedAgainItsAlertComesToTheFrontAndReturnAnswers
         return window ? window->applicationId.value_or("") : std::string();
     };
 
+    // Then switches to the main app, and opens the helper again.
+    Program mainApp(onWayland(sway, {QUILLORY_MAIN_APP_STANDIN, "--clip", clip}));
+    ASSERT_TRUE(mainApp.waitForLine("clip"));
     ASSERT_EQ(helper->open(session)->waitForEnd(30), "exited 0") << "the reopen goes to the agent";
     ASSERT_TRUE(desktop_test::runUntil([&] { return front() == helper->bundleIdentifier(); }))
         << "the alert is not in front: " << front();
-    const std::size_t mark = target.lines().size();
     ASSERT_TRUE(keyboard.press(XKB_KEY_Return));
-    EXPECT_TRUE(desktop_test::runUntil([&] { return front() == "quillory-paste-target"; }))
+    EXPECT_TRUE(desktop_test::runUntil([&] { return front() == "me.ombrel.quillory"; }))
         << "Return left the alert up: " << front();
+
+    // The alert was the helper's own window, no paste target: a paste from
+    // the main app still goes to the window the user worked in.
+    const std::size_t mark = target.lines().size();
+    EXPECT_EQ(callOnce("Paste").value, true);
     EXPECT_TRUE(target.waitForLine("focus 0", mark));
-    EXPECT_EQ(callOnce("Ping").value, true);
+    EXPECT_TRUE(target.waitForLine("key 0 v control", mark));
     EXPECT_EQ(ownerOf(bus), agent);
 }
 
