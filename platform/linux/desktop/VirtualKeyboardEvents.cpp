@@ -74,6 +74,7 @@ std::string VirtualKeyboardEvents::create(zwp_virtual_keyboard_manager_v1* manag
 }
 
 std::shared_ptr<EventSource> VirtualKeyboardEvents::createSource(EventSourceStateID) {
+    if (prepare_) prepare_();
     if (refusal_()) return nullptr;
     return std::make_shared<VirtualSource>();
 }

@@ -25,9 +25,12 @@ namespace platform::linux_desktop {
 class VirtualKeyboardEvents : public KeyboardEvents {
 public:
     // `refusal` says why nothing can be typed now; none when it can.
-    // `connection` may be null (no compositor): nothing is typed then.
-    VirtualKeyboardEvents(WaylandConnection* connection, std::function<std::optional<std::string>()> refusal)
-        : connection_(connection), refusal_(std::move(refusal)) {}
+    // `prepare` runs before each paste's keys are made (it makes the
+    // keyboard if it is not yet). `connection` may be null (no compositor):
+    // nothing is typed then.
+    VirtualKeyboardEvents(WaylandConnection* connection, std::function<std::optional<std::string>()> refusal,
+                          std::function<void()> prepare)
+        : connection_(connection), refusal_(std::move(refusal)), prepare_(std::move(prepare)) {}
     ~VirtualKeyboardEvents() override;
 
     // Makes the keyboard and gives it its keymap; one round trip, so that a
@@ -45,6 +48,7 @@ public:
 private:
     WaylandConnection* connection_;
     std::function<std::optional<std::string>()> refusal_;
+    std::function<void()> prepare_;
     std::unique_ptr<WaylandKeymap> keymap_;
     zwp_virtual_keyboard_v1* keyboard_ = nullptr;
 };

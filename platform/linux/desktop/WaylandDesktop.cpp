@@ -1,5 +1,6 @@
 #include "WaylandDesktop.h"
 
+#include <glib.h>
 #include <wayland-client.h>
 
 #include <algorithm>
@@ -76,7 +77,8 @@ const zwlr_foreign_toplevel_manager_v1_listener managerListener = {onToplevel, o
 WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection, std::string unreachable)
     : connection_(std::move(connection)),
       unreachable_(std::move(unreachable)),
-      keyboard_(connection_.get(), [this] { return refusal(); }),
+      keyboard_(
+          connection_.get(), [this] { return refusal(); }, [this] { makeKeyboard(); }),
       // The alert program draws a native Wayland window, which comes to the
       // front as it opens; its app_id, the helper's bundle identifier, marks
       // it as the helper's own window, which is no paste target.
@@ -103,6 +105,7 @@ WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection, st
 }
 
 WaylandDesktop::~WaylandDesktop() {
+    if (keyboardSoon_ != 0) g_source_remove(keyboardSoon_);
     if (!connection_) return;
     for (auto& [id, toplevel] : toplevels_) zwlr_foreign_toplevel_handle_v1_destroy(toplevel->handle);
     if (toplevelManager_ != nullptr) zwlr_foreign_toplevel_manager_v1_destroy(toplevelManager_);
@@ -127,9 +130,24 @@ void WaylandDesktop::bind() {
     zwlr_foreign_toplevel_manager_v1_add_listener(toplevelManager_, &managerListener, this);
     keyboardManager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(wl_registry_bind(
         connection_->registry(), keyboards->name, &zwp_virtual_keyboard_manager_v1_interface, 1));
-    // The round trip of the keyboard's making also brings the toplevels
-    // there now, each with its state.
+    // The toplevels there now, each with its state.
+    connection_->roundTrip();
+    keyboardSoon_ = g_idle_add(
+        [](gpointer desktop) -> gboolean {
+            auto* self = static_cast<WaylandDesktop*>(desktop);
+            self->keyboardSoon_ = 0;
+            self->makeKeyboard();
+            return G_SOURCE_REMOVE;
+        },
+        this);
+}
+
+void WaylandDesktop::makeKeyboard() {
+    if (isKeyboardTried_ || !connection_ || keyboardManager_ == nullptr) return;
+    isKeyboardTried_ = true;
     keyboardFailure_ = keyboard_.create(keyboardManager_, seat_);
+    if (!keyboardFailure_.empty())
+        log.error("Pasting is unavailable on this desktop. %{public}s", *refusal());
 }
 
 std::optional<FrontWindow> WaylandDesktop::frontWindow() {

@@ -65,6 +65,10 @@ public:
 
 private:
     void bind();
+    // Makes the virtual keyboard, once: compiling its keymap takes as long
+    // as the rest of the agent's start, so it is made just after the start,
+    // or at the first paste if that comes sooner.
+    void makeKeyboard();
     // Tells the watcher of a new front window, once per change, after the
     // events that made it have all been handled.
     void announce();
@@ -74,8 +78,11 @@ private:
     std::string unreachable_;
     // The protocols pasting needs that the compositor does not offer.
     std::vector<std::string> missing_;
-    // Why the virtual keyboard could not be made; empty when it was.
+    // Why the virtual keyboard could not be made; empty when it was, or
+    // before it is tried.
     std::string keyboardFailure_;
+    bool isKeyboardTried_ = false;
+    unsigned keyboardSoon_ = 0;  // the main-context source that makes it
     wl_seat* seat_ = nullptr;
     zwlr_foreign_toplevel_manager_v1* toplevelManager_ = nullptr;
     zwp_virtual_keyboard_manager_v1* keyboardManager_ = nullptr;
