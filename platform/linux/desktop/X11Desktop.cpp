@@ -19,7 +19,7 @@ using Atom = XcbConnection::Atom;
 
 X11Desktop::X11Desktop(std::unique_ptr<XcbConnection> connection)
     : connection_(std::move(connection)),
-      keyboard_(*connection_),
+      keyboard_(*connection_, [this] { return frontPasteShortcut(); }),
       alerts_([this](std::uint32_t window) { activateWindow(window); }) {
     connection_->setEventHandler([this](const xcb_generic_event_t& event) { handleEvent(event); });
     connection_->addLostHandler([this] { alerts_.displayLost(); });
@@ -90,6 +90,12 @@ X11Desktop::Questions X11Desktop::ask(xcb_window_t window) {
                                                    connection_->atom(Atom::utf8String));
     questions.windowClass = connection_->askText(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
     return questions;
+}
+
+PasteShortcut X11Desktop::frontPasteShortcut() {
+    const auto front = frontWindow();
+    return pasteShortcuts_.shortcutFor(front ? front->applicationId : std::nullopt,
+                                       front ? front->windowClass : std::nullopt);
 }
 
 void X11Desktop::watchActivations(std::function<void()> changed) { changed_ = std::move(changed); }

@@ -5,6 +5,7 @@
 
 #include "GtkAlertPresenter.h"
 #include "LinuxDesktop.h"
+#include "PasteShortcut.h"
 #include "XTestKeyboardEvents.h"
 #include "XcbConnection.h"
 
@@ -60,7 +61,11 @@ private:
     };
     Questions ask(xcb_window_t window);
 
+    // The paste shortcut of the window in front, which receives the keys.
+    PasteShortcut frontPasteShortcut();
+
     std::unique_ptr<XcbConnection> connection_;
+    PasteShortcuts pasteShortcuts_;
     XTestKeyboardEvents keyboard_;
     GtkAlertPresenter alerts_;
     std::function<void()> changed_;
