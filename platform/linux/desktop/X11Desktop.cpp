@@ -40,6 +40,7 @@ xcb_window_t firstWindow(const std::optional<std::vector<std::uint32_t>>& values
 // The questions of each step go to the server together: a paste waits for
 // the answer, one round trip per step rather than one per question.
 std::optional<FrontWindow> X11Desktop::frontWindow() {
+    knownFront_.reset();
     if (connection_->isLost()) return std::nullopt;
     const xcb_atom_t check = connection_->atom(Atom::netSupportingWmCheck);
     auto askedCheck = connection_->askCardinals(connection_->root(), check, XCB_ATOM_WINDOW);
@@ -79,6 +80,8 @@ std::optional<FrontWindow> X11Desktop::frontWindow() {
             if (!className.empty()) front.windowClass = className;
         }
     }
+    // Without a window manager nothing announces a change of focus.
+    if (managed && active != XCB_NONE) knownFront_ = front;
     return front;
 }
 
@@ -93,7 +96,9 @@ X11Desktop::Questions X11Desktop::ask(xcb_window_t window) {
 }
 
 PasteShortcut X11Desktop::frontPasteShortcut() {
-    const auto front = frontWindow();
+    // The target was chosen a moment ago from the front; unless the window
+    // manager has announced another window since, the keys go to that one.
+    const auto front = knownFront_ ? knownFront_ : frontWindow();
     return pasteShortcuts_.shortcutFor(front ? front->applicationId : std::nullopt,
                                        front ? front->windowClass : std::nullopt);
 }
@@ -171,6 +176,7 @@ void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
     const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
     if (notify.window != connection_->root() || notify.atom != connection_->atom(Atom::netActiveWindow))
         return;
+    knownFront_.reset();
     auto active = activeWindow();
     if (!active) return;
     if (*active == XCB_NONE) {

@@ -72,6 +72,10 @@ private:
     // Most recent first: the active windows seen in notifications or asked for.
     std::deque<Activated> history_;
     Activated lastAnnounced_;
+    // The front window as last read from the window manager, until it
+    // announces another: the window a paste's keys go to, known without a
+    // question to the server.
+    std::optional<FrontWindow> knownFront_;
 };
 
 }  // namespace platform::linux_desktop
