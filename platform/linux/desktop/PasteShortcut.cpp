@@ -248,6 +248,22 @@ std::optional<PasteShortcut> pasteShortcutNamed(std::string_view name) {
     return std::nullopt;
 }
 
+void logPasteShortcut(const PasteShortcutChoice& choice) {
+    switch (choice.reason) {
+        case PasteShortcutChoice::Reason::userOverride:
+            log.info("Pasting with %{public}s into %{public}s, as the user's paste shortcuts say.",
+                     nameOf(choice.shortcut), choice.application);
+            return;
+        case PasteShortcutChoice::Reason::terminal:
+            log.info("Pasting with %{public}s into %{public}s, a terminal.", nameOf(choice.shortcut),
+                     choice.application);
+            return;
+        case PasteShortcutChoice::Reason::usual:
+            break;
+    }
+    log.info("Pasting with %{public}s into %{public}s.", nameOf(choice.shortcut), choice.application);
+}
+
 struct PasteShortcuts::State {
     explicit State(std::string overrideFile) : overrides(std::move(overrideFile)) {
         // Told on this thread's main context, the agent's main loop.
@@ -299,13 +315,14 @@ PasteShortcuts::PasteShortcuts(std::string overrideFile)
 
 PasteShortcuts::~PasteShortcuts() = default;
 
-PasteShortcut PasteShortcuts::shortcutFor(const std::optional<std::string>& applicationId,
-                                          const std::optional<std::string>& windowClass) {
-    const std::string application = applicationId.value_or(windowClass.value_or("unknown"));
+PasteShortcutChoice PasteShortcuts::choose(const std::optional<std::string>& applicationId,
+                                           const std::optional<std::string>& windowClass) {
+    PasteShortcutChoice choice;
+    choice.application = applicationId.value_or(windowClass.value_or("unknown"));
     if (const auto chosen = state_->overrides.find(applicationId, windowClass)) {
-        log.info("Pasting with %{public}s into %{public}s, as the user's paste shortcuts say.",
-                 nameOf(*chosen), application);
-        return *chosen;
+        choice.shortcut = *chosen;
+        choice.reason = PasteShortcutChoice::Reason::userOverride;
+        return choice;
     }
     auto cached = state_->isTerminal.find({applicationId, windowClass});
     if (cached == state_->isTerminal.end())
@@ -313,11 +330,11 @@ PasteShortcut PasteShortcuts::shortcutFor(const std::optional<std::string>& appl
                      .emplace(std::pair{applicationId, windowClass},
                               state_->looksUpTerminal(applicationId, windowClass))
                      .first;
-    const PasteShortcut chosen = cached->second ? PasteShortcut::controlShiftV : PasteShortcut::controlV;
-    log.info(cached->second ? "Pasting with %{public}s into %{public}s, a terminal."
-                            : "Pasting with %{public}s into %{public}s.",
-             nameOf(chosen), application);
-    return chosen;
+    if (cached->second) {
+        choice.shortcut = PasteShortcut::controlShiftV;
+        choice.reason = PasteShortcutChoice::Reason::terminal;
+    }
+    return choice;
 }
 
 std::string PasteShortcuts::defaultOverrideFile() {

@@ -17,6 +17,19 @@ std::string_view nameOf(PasteShortcut shortcut);
 // Case and surrounding blanks do not matter; none for anything else.
 std::optional<PasteShortcut> pasteShortcutNamed(std::string_view name);
 
+// A paste shortcut chosen for an application, and why.
+struct PasteShortcutChoice {
+    enum class Reason { usual, terminal, userOverride };
+
+    PasteShortcut shortcut = PasteShortcut::controlV;
+    std::string application;  // its id, else its window class, else "unknown"
+    Reason reason = Reason::usual;
+};
+
+// Says which shortcut goes to which application: once the keys are on
+// their way, so that the log does not hold them up.
+void logPasteShortcut(const PasteShortcutChoice& choice);
+
 // Chooses the paste shortcut of the window that receives the keys, from its
 // application id (the GTK application id or the Wayland app_id) and window
 // class. Any desktop can ask it. Main thread only: the answers are cached
@@ -32,9 +45,9 @@ public:
     PasteShortcuts& operator=(const PasteShortcuts&) = delete;
 
     // The user's override if there is one, else Control+Shift+V for a
-    // terminal emulator, else Control+V. Logs the choice.
-    PasteShortcut shortcutFor(const std::optional<std::string>& applicationId,
-                              const std::optional<std::string>& windowClass);
+    // terminal emulator, else Control+V.
+    PasteShortcutChoice choose(const std::optional<std::string>& applicationId,
+                               const std::optional<std::string>& windowClass);
 
     // $XDG_CONFIG_HOME/quillory-helper/paste-shortcuts.conf
     static std::string defaultOverrideFile();

@@ -95,12 +95,12 @@ X11Desktop::Questions X11Desktop::ask(xcb_window_t window) {
     return questions;
 }
 
-PasteShortcut X11Desktop::frontPasteShortcut() {
+PasteShortcutChoice X11Desktop::frontPasteShortcut() {
     // The target was chosen a moment ago from the front; unless the window
     // manager has announced another window since, the keys go to that one.
     const auto front = knownFront_ ? knownFront_ : frontWindow();
-    return pasteShortcuts_.shortcutFor(front ? front->applicationId : std::nullopt,
-                                       front ? front->windowClass : std::nullopt);
+    return pasteShortcuts_.choose(front ? front->applicationId : std::nullopt,
+                                  front ? front->windowClass : std::nullopt);
 }
 
 void X11Desktop::watchActivations(std::function<void()> changed) { changed_ = std::move(changed); }

@@ -62,7 +62,7 @@ private:
     Questions ask(xcb_window_t window);
 
     // The paste shortcut of the window in front, which receives the keys.
-    PasteShortcut frontPasteShortcut();
+    PasteShortcutChoice frontPasteShortcut();
 
     std::unique_ptr<XcbConnection> connection_;
     PasteShortcuts pasteShortcuts_;

@@ -3,6 +3,7 @@
 #include <xcb/xtest.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace platform::linux_desktop {
 
@@ -17,8 +18,8 @@ constexpr VirtualKeyCode virtualKeyCommand = 55;
 // A paste's source: its events play the shortcut chosen when it was made.
 class XTestSource : public EventSource {
 public:
-    explicit XTestSource(PasteShortcut shortcut) : shortcut(shortcut) {}
-    const PasteShortcut shortcut;
+    explicit XTestSource(PasteShortcutChoice choice) : choice(std::move(choice)) {}
+    const PasteShortcutChoice choice;
 };
 
 class XTestKeyEvent : public KeyboardEvent {
@@ -31,7 +32,8 @@ public:
     const bool keyDown;
     // X works out the modifier state from the keys held down, so the
     // Command flag of V is carried by the modifier presses before it.
-    EventFlags flags = 0;
+    EventFlags flags = 0;  // The first press of a paste says, once posted, what was pressed for whom.
+    std::optional<PasteShortcutChoice> choiceToLog;
 };
 
 }  // namespace
@@ -60,7 +62,7 @@ std::shared_ptr<EventSource> XTestKeyboardEvents::createSource(EventSourceStateI
     // noticed by the main loop as it goes (and by any request). The one
     // question is which window receives the keys, for its shortcut.
     if (connection_.isLost()) return nullptr;
-    return std::make_shared<XTestSource>(receiverShortcut_ ? receiverShortcut_() : PasteShortcut::controlV);
+    return std::make_shared<XTestSource>(receiverShortcut_ ? receiverShortcut_() : PasteShortcutChoice{});
 }
 
 std::shared_ptr<KeyboardEvent> XTestKeyboardEvents::createKeyboardEvent(EventSource& source,
@@ -68,7 +70,7 @@ std::shared_ptr<KeyboardEvent> XTestKeyboardEvents::createKeyboardEvent(EventSou
                                                                         bool keyDown) {
     auto* xSource = dynamic_cast<XTestSource*>(&source);
     if (xSource == nullptr) return nullptr;
-    const auto keysyms = keysymsFor(keyCode, xSource->shortcut);
+    const auto keysyms = keysymsFor(keyCode, xSource->choice.shortcut);
     if (keysyms.empty()) return nullptr;
     std::vector<xcb_keycode_t> xKeycodes;
     for (const std::uint32_t keysym : keysyms) {
@@ -76,7 +78,9 @@ std::shared_ptr<KeyboardEvent> XTestKeyboardEvents::createKeyboardEvent(EventSou
         if (xKeycode == 0) return nullptr;
         xKeycodes.push_back(xKeycode);
     }
-    return std::make_shared<XTestKeyEvent>(std::move(xKeycodes), keyDown);
+    auto event = std::make_shared<XTestKeyEvent>(std::move(xKeycodes), keyDown);
+    if (keyCode == virtualKeyCommand && keyDown) event->choiceToLog = xSource->choice;
+    return event;
 }
 
 void XTestKeyboardEvents::setFlags(KeyboardEvent& event, EventFlags flags) {
@@ -98,6 +102,7 @@ void XTestKeyboardEvents::post(EventTapLocation, KeyboardEvent& event) {
     // The caller pauses between events; each must reach the server before the pause.
     xcb_flush(connection_.raw());
     connection_.noticeError();
+    if (keyEvent->choiceToLog) logPasteShortcut(*std::exchange(keyEvent->choiceToLog, std::nullopt));
 }
 
 }  // namespace platform::linux_desktop

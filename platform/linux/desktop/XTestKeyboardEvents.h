@@ -18,9 +18,9 @@ namespace platform::linux_desktop {
 // to the key of v in the layouts now in use, or to Insert.
 class XTestKeyboardEvents : public KeyboardEvents {
 public:
-    // `receiverShortcut` names the paste shortcut of the window that will
+    // `receiverShortcut` chooses the paste shortcut of the window that will
     // receive the keys; asked once per source, that is once per paste.
-    XTestKeyboardEvents(XcbConnection& connection, std::function<PasteShortcut()> receiverShortcut)
+    XTestKeyboardEvents(XcbConnection& connection, std::function<PasteShortcutChoice()> receiverShortcut)
         : connection_(connection), keyboard_(connection), receiverShortcut_(std::move(receiverShortcut)) {}
 
     std::shared_ptr<EventSource> createSource(EventSourceStateID state) override;
@@ -40,7 +40,7 @@ public:
 private:
     XcbConnection& connection_;
     XkbKeyboard keyboard_;
-    std::function<PasteShortcut()> receiverShortcut_;
+    std::function<PasteShortcutChoice()> receiverShortcut_;
 };
 
 }  // namespace platform::linux_desktop

@@ -38,9 +38,12 @@ class PasteShortcutTest : public testing::Test {
 protected:
     void TearDown() override { g_remove(overrideFile.c_str()); }
 
+    // Chosen and logged, as a paste does.
     PasteShortcut shortcutFor(std::optional<std::string> applicationId,
                               std::optional<std::string> windowClass) {
-        return shortcuts.shortcutFor(applicationId, windowClass);
+        const auto choice = shortcuts.choose(applicationId, windowClass);
+        platform::linux_desktop::logPasteShortcut(choice);
+        return choice.shortcut;
     }
     int logged(const std::string& text) const {
         return static_cast<int>(
