@@ -39,9 +39,11 @@ TEST_F(AgentRuntime, OutsideAnApplicationsFolderItUninstallsWithoutEverServing) 
     };
     startAgent();
 
-    EXPECT_EQ(desktop.log.count("Started from /Users/ada/Downloads/Quillory Helper.app, which is not an "
-                                "Applications folder: uninstalling."),
-              1u);
+    EXPECT_EQ(
+        testing::logOf(desktop, "main"),
+        (std::vector<std::string>{"info: Started from /Users/ada/Downloads/Quillory Helper.app, which is "
+                                  "not an Applications folder: uninstalling.",
+                                  "info: This copy is no longer installed; unregistering the agent."}));
     EXPECT_TRUE(desktop.xpc.listenersMade.empty());
     EXPECT_EQ(desktop.notifications.count(didStart), 0u);
     EXPECT_EQ(desktop.notifications.count(willStop), 1u);
@@ -133,9 +135,16 @@ TEST_F(AgentRuntime, OpenedAgainItSaysItIsOnUntilReplacedThenHandsOverAndServesU
     EXPECT_FALSE(launch.configuration.activates);
     EXPECT_EQ(launch.configuration.environment,
               (std::map<std::string, std::string>{{"KVX_AUTOPASTE_AGENT", "0"}}));
-    EXPECT_EQ(desktop.log.count("Opened after the app was replaced; handing over to the new copy's set-up."),
-              2u);
+    const std::string handingOver =
+        "info: Opened after the app was replaced; handing over to the new copy's set-up.";
+    EXPECT_EQ(testing::logOf(desktop, "main"),
+              (std::vector<std::string>{"info: Agent running. Permission to post events: true", handingOver,
+                                        "error: Could not start the new copy; this agent keeps running: The "
+                                        "application could not be launched.",
+                                        handingOver}));
     EXPECT_TRUE(desktop.application.isTerminated());
+    // The launch reports on a system queue; the agent ends on its own.
+    EXPECT_EQ(desktop.application.terminatedOn(), "main");
     EXPECT_EQ(desktop.notifications.count(willStop), 1u);
     EXPECT_EQ(desktop.alerts.shown.size(), 2u);  // the hand-over shows none
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "fake/FakePlatform.h"
 #include "main.h"
@@ -13,6 +14,21 @@ inline constexpr const char* helperBundleIdentifier = "me.ombrel.quillory.autopa
 inline constexpr const char* mainAppBundleIdentifier = "me.ombrel.quillory";
 inline const std::string helperBundle = "/Applications/Quillory Helper.app";
 inline const std::string helperExecutable = helperBundle + "/Contents/MacOS/Quillory Helper";
+
+// One category's log as the unified log shows it, with levels: "info: …",
+// "error: …". Every line is checked for the helper's subsystem.
+inline std::vector<std::string> logOf(const fake::FakePlatform& desktop, const std::string& category) {
+    std::vector<std::string> lines;
+    for (const auto& line : desktop.log.lines) {
+        if (line.message.category != category) continue;
+        EXPECT_EQ(line.message.subsystem, "me.ombrel.quillory.autopastehelper");
+        const char* level = line.message.level == platform::LogLevel::info    ? "info: "
+                            : line.message.level == platform::LogLevel::error ? "error: "
+                                                                              : "notice: ";
+        lines.push_back(level + line.text);
+    }
+    return lines;
+}
 
 inline platform::Date at(long long seconds) { return platform::Date(std::chrono::seconds(seconds)); }
 

@@ -14,18 +14,9 @@ using fake::seconds;
 using fake::UnregisterReply;
 using Outcome = LoginItem::Outcome;
 
-// What the LoginItem log says, with levels: "info: …", "error: …".
+// What the LoginItem log says, with levels.
 std::vector<std::string> loginItemLog(const fake::FakePlatform& desktop) {
-    std::vector<std::string> lines;
-    for (const auto& line : desktop.log.lines) {
-        if (line.message.category != "LoginItem") continue;
-        EXPECT_EQ(line.message.subsystem, "me.ombrel.quillory.autopastehelper");
-        const char* level = line.message.level == platform::LogLevel::info    ? "info: "
-                            : line.message.level == platform::LogLevel::error ? "error: "
-                                                                              : "notice: ";
-        lines.push_back(level + line.text);
-    }
-    return lines;
+    return testing::logOf(desktop, "LoginItem");
 }
 
 // When and on which queue a completion ran, and with what.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -32,9 +33,23 @@ TEST_F(SetUpFlow, AFirstSetUpClearsEarlierInstallationsRegistersTheAgentAndQuits
     const std::string legacyFile = desktop.files.home + legacyLaunchAgent;
     desktop.files.addFile(legacyFile);
     desktop.loginItems.mainAppState.status = platform::appServiceEnabled;
+    // The system must not end the process from the first check on; the
+    // oldest installation goes first.
+    std::optional<std::vector<std::string>> terminationDisabledAtLocationCheck;
+    desktop.files.onResolve = [&](const std::string&) {
+        if (!terminationDisabledAtLocationCheck)
+            terminationDisabledAtLocationCheck = desktop.process.automaticTerminationDisabledFor;
+    };
+    std::optional<bool> legacyFileAtPrototypeRemoval;
+    desktop.loginItems.onCall = [&](const fake::LoginItemCall& call) {
+        if (call.item == "mainApp" && call.operation == "unregister")
+            legacyFileAtPrototypeRemoval = desktop.files.fileExists(legacyFile);
+    };
     startHelper(std::nullopt);
     EXPECT_FALSE(desktop.application.reopen());  // only an agent answers a reopen
 
+    EXPECT_EQ(terminationDisabledAtLocationCheck, std::vector<std::string>{"Registering the agent"});
+    EXPECT_EQ(legacyFileAtPrototypeRemoval, false);
     EXPECT_FALSE(desktop.files.fileExists(legacyFile));
     // Both are gone before the agent is registered.
     std::vector<std::string> order;
@@ -44,7 +59,7 @@ TEST_F(SetUpFlow, AFirstSetUpClearsEarlierInstallationsRegistersTheAgentAndQuits
     EXPECT_TRUE(desktop.alerts.shown.empty());
     EXPECT_TRUE(desktop.workspace.signals.empty());
     EXPECT_TRUE(desktop.application.isTerminated());
-    EXPECT_EQ(desktop.log.count(finished), 1u);
+    EXPECT_EQ(testing::logOf(desktop, "main"), std::vector<std::string>{std::string("info: ") + finished});
     EXPECT_EQ(desktop.process.automaticTerminationDisabledFor,
               std::vector<std::string>{"Registering the agent"});
     EXPECT_TRUE(desktop.notifications.posted.empty());  // a set-up announces nothing
@@ -82,12 +97,16 @@ TEST_F(SetUpFlow, AnAgentThatIgnoresTheSignalDelaysTheReloadByFiveSecondsAtMost)
     desktop.advance(0.1);
     const auto* line = desktop.log.find("Agent still running after 5.000000 s: <private>");
     ASSERT_NE(line, nullptr);
-    EXPECT_EQ(line->message.level, platform::LogLevel::error);
     EXPECT_EQ(std::get<std::string>(line->message.arguments.at(1)), "[502]");
     EXPECT_EQ(desktop.loginItems.count("agent", "unregisterAsync"), 1u);
     desktop.runUntilIdle();
     EXPECT_EQ(signalled(), (std::vector<platform::ProcessIdentifier>{501, 502}));  // no stronger signal
     EXPECT_TRUE(desktop.application.isTerminated());
+    EXPECT_EQ(
+        testing::logOf(desktop, "main"),
+        (std::vector<std::string>{
+            "info: Stopping the running agent, pid 501", "info: Stopping the running agent, pid 502",
+            "error: Agent still running after 5.000000 s: <private>", std::string("info: ") + finished}));
 }
 
 // A first registration or a reload after stopping the agents: either failure is explained.
@@ -150,6 +169,19 @@ TEST_F(SetUpFlow, OutsideAnApplicationsFolderNothingOnTheSystemChanges) {
     EXPECT_TRUE(desktop.files.removed.empty());
     EXPECT_TRUE(desktop.application.isTerminated());
     EXPECT_EQ(desktop.log.count(finished), 0u);
+}
+
+TEST_F(SetUpFlow, WithNoAgentRunningTheReloadStartsWithinTheSetUpItself) {
+    desktop.loginItems.agentState.status = platform::appServiceEnabled;
+    startHelper("0");
+
+    // Nothing to wait for: the unregistration went out before the set-up returned,
+    // without a turn of the main queue.
+    EXPECT_EQ(desktop.loginItems.count("agent", "unregisterAsync"), 1u);
+    EXPECT_TRUE(desktop.workspace.signals.empty());
+    desktop.runUntilIdle();
+    EXPECT_EQ(desktop.loginItems.count("agent", "register"), 1u);
+    EXPECT_TRUE(desktop.application.isTerminated());
 }
 
 TEST_F(SetUpFlow, WithoutABundleIdentifierNoOtherProcessIsSignalled) {

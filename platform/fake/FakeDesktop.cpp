@@ -16,6 +16,7 @@ void FakeApplication::terminate() {
     if (delegate_) delegate_->applicationWillTerminate();
     terminated_ = true;
     terminatedAt_ = scheduler_.now();
+    terminatedOn_ = scheduler_.currentQueueLabel();
     scheduler_.stop();
 }
 
@@ -28,6 +29,7 @@ platform::ModalResponse FakeAlerts::runModal(const platform::Alert& alert) {
         answer = answers_.front();
         answers_.pop_front();
     }
+    if (onShow) onShow(record);
     ++showing_;
     if (answer.afterSeconds > 0) scheduler_.advance(answer.afterSeconds);
     --showing_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -33,6 +34,8 @@ public:
     bool isRunning() const { return running_; }
     bool isTerminated() const { return terminated_; }
     std::optional<Nanos> terminatedAt() const { return terminatedAt_; }
+    // The queue terminate() was called on, or "none" outside every queue.
+    const std::string& terminatedOn() const { return terminatedOn_; }
 
     std::vector<Nanos> activations;
 
@@ -43,6 +46,7 @@ private:
     bool running_ = false;
     bool terminated_ = false;
     std::optional<Nanos> terminatedAt_;
+    std::string terminatedOn_;
 };
 
 struct ShownAlert {
@@ -71,6 +75,8 @@ public:
     void answerNext(AlertAnswer answer) { answers_.push_back(answer); }
     bool isShowing() const { return showing_ > 0; }
 
+    // Lets a test look at the world at the moment an alert comes up.
+    std::function<void(const ShownAlert&)> onShow;
     std::vector<ShownAlert> shown;
 
 private:

@@ -47,6 +47,7 @@ private:
     void record(const char* operation) {
         owner_.calls.push_back(
             LoginItemCall{item_, operation, owner_.scheduler_.now(), owner_.scheduler_.currentQueueLabel()});
+        if (owner_.onCall) owner_.onCall(owner_.calls.back());
     }
 
     FakeServiceManagement& owner_;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,8 @@ public:
     FakeLoginItemState mainAppState;
     std::vector<std::string> agentPlistNames;
     std::vector<LoginItemCall> calls;
+    // Lets a test look at the world at the moment of a call.
+    std::function<void(const LoginItemCall&)> onCall;
     int loginItemsSettingsOpened = 0;
     std::vector<Nanos> loginItemsSettingsOpenedAt;
 

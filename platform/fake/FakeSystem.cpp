@@ -118,6 +118,7 @@ bool FakeFiles::removeItem(const std::string& path, platform::Error* error) {
 }
 
 std::string FakeFiles::resolvingSymlinksInPath(const std::string& path) {
+    if (onResolve) onResolve(path);
     const auto resolved = resolve(path);
     if (resolved) return *resolved;
     const auto parts = components(path);

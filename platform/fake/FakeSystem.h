@@ -78,6 +78,8 @@ public:
     }
 
     std::string home = "/Users/ada";
+    // Lets a test look at the world when a path is resolved (a location check).
+    std::function<void(const std::string&)> onResolve;
     std::map<std::string, std::string> removalFailures;
     std::vector<std::string> removed;
 
