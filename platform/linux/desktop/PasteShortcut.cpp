@@ -176,7 +176,7 @@ private:
                 g_key_file_get_value(file, PasteShortcuts::overrideGroup, keys[i], nullptr);
             const auto shortcut = pasteShortcutNamed(value != nullptr ? value : "");
             if (shortcut) {
-                // The first entry of a name counts, as GKeyFile keeps the last of one spelling.
+                // Of two spellings of one name (XTerm, xterm) the first counts.
                 entries_.emplace(lowercase(key), *shortcut);
                 continue;
             }
