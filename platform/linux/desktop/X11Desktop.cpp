@@ -176,8 +176,11 @@ void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
     const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
     if (notify.window != connection_->root() || notify.atom != connection_->atom(Atom::netActiveWindow))
         return;
-    knownFront_.reset();
     auto active = activeWindow();
+    // The window manager may say the same window again; that one is still
+    // known.
+    if (!active || *active == XCB_NONE || (knownFront_ && knownFront_->window != *active))
+        knownFront_.reset();
     if (!active) return;
     if (*active == XCB_NONE) {
         // The window manager in the middle of a switch, or no window in
