@@ -32,7 +32,8 @@ public:
     const bool keyDown;
     // X works out the modifier state from the keys held down, so the
     // Command flag of V is carried by the modifier presses before it.
-    EventFlags flags = 0;  // The first press of a paste says, once posted, what was pressed for whom.
+    EventFlags flags = 0;
+    // The first press of a paste says, once posted, what was pressed for whom.
     std::optional<PasteShortcutChoice> choiceToLog;
 };
 
@@ -59,8 +60,8 @@ std::vector<std::uint32_t> XTestKeyboardEvents::keysymsFor(VirtualKeyCode keyCod
 
 std::shared_ptr<EventSource> XTestKeyboardEvents::createSource(EventSourceStateID) {
     // No round trip to ask whether the server is there: a lost display is
-    // noticed by the main loop as it goes (and by any request). The one
-    // question is which window receives the keys, for its shortcut.
+    // noticed by the main loop as it goes (and by any request). The keys
+    // are those of the shortcut of the window that will receive them.
     if (connection_.isLost()) return nullptr;
     return std::make_shared<XTestSource>(receiverShortcut_ ? receiverShortcut_() : PasteShortcutChoice{});
 }
