@@ -18,11 +18,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "AutoPasteHelperProtocol.h"
-#include "HelperXPC.h"
+#include "mac-agent-connection.h"
 
 namespace {
 
@@ -33,10 +32,6 @@ enum class Outcome { replyTrue, replyFalse, noReply };
 int usage(const char* program) {
     std::fprintf(stderr, "usage: %s ping|paste ... [--timeout SECONDS]\n", program);
     return 2;
-}
-
-NSString* toNSString(std::string_view text) {
-    return [[NSString alloc] initWithBytes:text.data() length:text.size() encoding:NSUTF8StringEncoding];
 }
 
 // One request's answer. The reply block and the error handler run on the
@@ -60,19 +55,8 @@ struct Answer {
     }
 };
 
-void explain(NSError* error) {
-    if (![error.domain isEqualToString:NSCocoaErrorDomain]) return;
-    if (error.code == NSXPCConnectionInvalid) {
-        std::fprintf(stderr,
-                     "  No agent serves %s in this login session, or it refused this client: a development "
-                     "build admits it only when configured with QUILLORY_DEV_CLIENT_REQUIREMENT naming it.\n",
-                     std::string(quillory::HelperXPC::machServiceName).c_str());
-    } else if (error.code == NSXPCConnectionInterrupted) {
-        std::fprintf(stderr, "  The agent ended before it answered.\n");
-    }
-}
-
-Outcome send(NSXPCConnection* connection, const std::string& command, double timeoutSeconds) {
+Outcome send(NSXPCConnection* connection, const std::string& command, double timeoutSeconds,
+             bool answeredBefore) {
     const bool isPing = command == "ping";
     const char* selector = isPing ? "pingWithReply:" : "pasteWithReply:";
     auto answer = std::make_shared<Answer>();
@@ -101,7 +85,7 @@ Outcome send(NSXPCConnection* connection, const std::string& command, double tim
         std::fprintf(stderr, "%s failed: %s (%s %ld)\n", selector,
                      answer->error.localizedDescription.UTF8String, answer->error.domain.UTF8String,
                      static_cast<long>(answer->error.code));
-        explain(answer->error);
+        explainConnectionError(answer->error, answeredBefore);
         return Outcome::noReply;
     }
     std::printf("%s -> %s\n", selector, *answer->value ? "true" : "false");
@@ -126,19 +110,13 @@ int main(int argc, char** argv) {
         }
         if (commands.empty() || timeoutSeconds <= 0) return usage(argv[0]);
 
-        // The agent is a launch agent of this user's login session: no
-        // privileged lookup.
-        NSXPCConnection* connection =
-            [[NSXPCConnection alloc] initWithMachServiceName:toNSString(quillory::HelperXPC::machServiceName)
-                                                     options:0];
-        connection.remoteObjectInterface =
-            [NSXPCInterface interfaceWithProtocol:@protocol(AutoPasteHelperXPC)];
-        [connection resume];
-
+        NSXPCConnection* connection = connectToAgent();
         Outcome outcome = Outcome::replyTrue;
+        bool answeredBefore = false;
         for (const auto& command : commands) {
-            outcome = send(connection, command, timeoutSeconds);
+            outcome = send(connection, command, timeoutSeconds, answeredBefore);
             if (outcome != Outcome::replyTrue) break;
+            answeredBefore = true;
         }
         [connection invalidate];
         switch (outcome) {

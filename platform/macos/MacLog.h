@@ -1,5 +1,7 @@
 #pragma once
 
+#include <os/log.h>
+
 #include <string>
 
 #include "platform/Log.h"
@@ -17,5 +19,10 @@ public:
     // The text that reaches the log.
     static std::string text(const LogMessage& message);
 };
+
+// The log of what only this layer sees (an XPC interface that does not match,
+// what an activation request returned): the main bundle's subsystem, or the
+// default log in a program without one.
+os_log_t platformLog(const char* category);
 
 }  // namespace platform::macos

@@ -1,6 +1,6 @@
 #include "MacLog.h"
 
-#include <os/log.h>
+#import <Foundation/Foundation.h>
 
 namespace platform::macos {
 
@@ -30,6 +30,11 @@ void MacLog::write(const LogMessage& message) {
     os_log_t log = os_log_create(message.subsystem.c_str(), message.category.c_str());
     const std::string rendered = text(message);
     os_log_with_type(log, typeOf(message.level), "%{public}s", rendered.c_str());
+}
+
+os_log_t platformLog(const char* category) {
+    NSString* subsystem = NSBundle.mainBundle.bundleIdentifier;
+    return subsystem != nil ? os_log_create(subsystem.UTF8String, category) : OS_LOG_DEFAULT;
 }
 
 }  // namespace platform::macos

@@ -2,6 +2,7 @@
 
 #import <AppKit/AppKit.h>
 
+#include "MacLog.h"
 #include "MacStrings.h"
 
 namespace platform::macos {
@@ -18,7 +19,16 @@ public:
     ProcessIdentifier processIdentifier() const override { return application_.processIdentifier; }
     bool isTerminated() const override { return application_.terminated; }
     bool activate(ApplicationActivationOptions options) override {
-        return [application_ activateWithOptions:static_cast<NSApplicationActivationOptions>(options)];
+        const BOOL requested =
+            [application_ activateWithOptions:static_cast<NSApplicationActivationOptions>(options)];
+        // Since macOS 14 activation is a request the system may ignore: YES
+        // says it was sent or allowed, not that the application came forward.
+        // Logged for whoever investigates a paste that went astray; nothing
+        // acts on it.
+        NSString* name = application_.bundleIdentifier ?: @"unknown";
+        os_log_debug(platformLog("paste"), "Activation request for %{public}s (pid %d) returned %{bool}d",
+                     name.UTF8String, application_.processIdentifier, requested == YES);
+        return requested;
     }
 
 private:

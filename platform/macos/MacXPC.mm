@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "MacLog.h"
 #include "MacStrings.h"
 
 // Forwards the protocol's requests to the program's exported object, on the
@@ -119,9 +120,8 @@ void MacXPCConnection::setExportedInterface(const XPCInterface& interface) {
     Protocol* protocol = @protocol(AutoPasteHelperXPC);
     connection_.exportedInterface = [NSXPCInterface interfaceWithProtocol:protocol];
     if (!describes(interface, protocol)) {
-        NSString* subsystem = NSBundle.mainBundle.bundleIdentifier;
-        os_log_t log = subsystem != nil ? os_log_create(subsystem.UTF8String, "xpc") : OS_LOG_DEFAULT;
-        os_log_error(log, "The exported interface %{public}s does not match the protocol %{public}s",
+        os_log_error(platformLog("xpc"),
+                     "The exported interface %{public}s does not match the protocol %{public}s",
                      interface.protocolName.c_str(), protocol_getName(protocol));
     }
 }

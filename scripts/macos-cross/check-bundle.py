@@ -7,6 +7,9 @@ One line per check and architecture: both slices; each one for macOS 14 and
 later, loading exactly LOADED; the file named by CFBundleExecutable; the
 arm64 slice signed (ld64.lld signs it ad hoc, as Apple's linker does, since
 arm64 macOS runs no unsigned code).
+
+The tools are LLVM's, as Debian names them, unless the environment names
+others: LIPO and OTOOL (on a Mac, Xcode's: LIPO=lipo OTOOL=otool).
 """
 import os
 import plistlib
@@ -14,6 +17,9 @@ import re
 import subprocess
 import sys
 import tempfile
+
+LIPO = os.environ.get("LIPO") or "llvm-lipo-19"
+OTOOL = os.environ.get("OTOOL") or "llvm-otool-19"
 
 ARCHITECTURES = ("arm64", "x86_64")
 MINIMUM_MACOS = "14.0"
@@ -58,11 +64,12 @@ def tool(*command):
 def load_commands(executable, arch):
     """Each load command of the slice as a dict of its fields."""
     commands = []
-    # llvm-otool reads the first slice of a universal file, whatever -arch says.
+    # llvm-otool reads the first slice of a universal file, whatever -arch
+    # says; a thin copy is read the same by every otool.
     with tempfile.TemporaryDirectory() as scratch:
         thin = os.path.join(scratch, arch)
-        tool("llvm-lipo-19", "-thin", arch, executable, "-output", thin)
-        listing = tool("llvm-otool-19", "-l", thin) if os.path.exists(thin) else ""
+        tool(LIPO, "-thin", arch, executable, "-output", thin)
+        listing = tool(OTOOL, "-l", thin) if os.path.exists(thin) else ""
     for line in listing.splitlines():
         words = line.split()
         if len(words) < 2:
@@ -81,7 +88,7 @@ def main(app):
     report(bool(name) and os.path.isfile(executable), "universal",
            f"Contents/MacOS/{name}: the file CFBundleExecutable names")
 
-    slices = tool("llvm-lipo-19", "-archs", executable).split()
+    slices = tool(LIPO, "-archs", executable).split()
     report(sorted(slices) == sorted(ARCHITECTURES), "universal",
            f"{name}: slices {', '.join(slices) or 'none'} (wanted {', '.join(ARCHITECTURES)})")
 

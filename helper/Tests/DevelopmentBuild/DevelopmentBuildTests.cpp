@@ -11,7 +11,10 @@
 namespace quillory {
 namespace {
 
-const std::string demoClient = "cdhash H\"0123456789abcdef0123456789abcdef01234567\"";
+// The demo's client and its stand-in of the main app, by code directory hash.
+const std::string demoClient =
+    "cdhash H\"0123456789abcdef0123456789abcdef01234567\" or cdhash "
+    "H\"89abcdef0123456789abcdef0123456789abcdef\"";
 const std::string served = "(" + std::string(HelperXPC::clientRequirement) + ") or (" + demoClient + ")";
 
 class DevelopmentBuild : public testing::HelperStory {};

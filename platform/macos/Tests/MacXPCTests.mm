@@ -137,11 +137,12 @@ TEST(MacXPC, AClientGoneMidRequestEndsTheConnectionAndReleasesTheExportedObject)
 
 // A requirement that does not compile makes NSXPC raise on the listener's
 // queue, at the first connection: the release build's, and a development
-// build's that also admits a client by its code directory hash.
+// build's that also admits the demo's two programs by code directory hash.
 TEST(MacXPC, TheServedClientRequirementsCompile) {
     for (const std::string& text : {quillory::HelperXPC::servedClientRequirement(""),
                                     quillory::HelperXPC::servedClientRequirement(
-                                        "cdhash H\"0123456789abcdef0123456789abcdef01234567\"")}) {
+                                        "cdhash H\"0123456789abcdef0123456789abcdef01234567\" or "
+                                        "cdhash H\"89abcdef0123456789abcdef0123456789abcdef\"")}) {
         SecRequirementRef requirement = nullptr;
         EXPECT_EQ(SecRequirementCreateWithString((__bridge CFStringRef)macos::toNSString(text),
                                                  kSecCSDefaultFlags, &requirement),
