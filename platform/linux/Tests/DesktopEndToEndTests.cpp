@@ -276,6 +276,35 @@ TEST_F(HelperOnTheDesktop, PastesWhereTheUserWorksAndOpenedAgainShowsThatItIsOnU
     EXPECT_TRUE(reopenAndPressReturn(agent));
 }
 
+// A terminal emulator takes Control+V as a character of its own: the clip
+// reaches the shell's prompt with the terminal's Control+Shift+V.
+TEST_F(HelperOnTheDesktop, PastesIntoATerminalAtTheShellsPrompt) {
+    // The clip's newline ends the line that the shell reads.
+    const std::string line = "echo " + clip;
+    Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", line + "\n"});
+    ASSERT_TRUE(mainApp.waitForLine("window ") && mainApp.waitForLine("clip"));
+    const std::string folder = linux_test::freshFolder();
+    const std::string ready = folder + "/ready";
+    const std::string typed = folder + "/typed";
+    // The shell says when it waits at its prompt, and writes the line it read
+    // whole.
+    const std::string script = "touch '" + ready + "'\nIFS= read -r line\nprintf '%s' \"$line\" > '" + typed +
+                               ".part' && mv '" + typed + ".part' '" + typed + "'\n";
+    linux_test::writeText(folder + "/read-a-line", script);
+    Program terminal({"lxterminal", "--no-remote", "-e", "sh " + folder + "/read-a-line"});
+    ASSERT_TRUE(runUntil([&] { return g_file_test(ready.c_str(), G_FILE_TEST_EXISTS); }, 30));
+    const auto window = desktop_test::windowOfProcess(terminal.pid());
+    ASSERT_TRUE(window);
+    switchTo(*window);
+    ASSERT_NE(startAgent(), 0);
+
+    EXPECT_EQ(callOnce("Paste").value, true);
+    EXPECT_TRUE(runUntil([&] { return g_file_test(typed.c_str(), G_FILE_TEST_EXISTS); }, 30))
+        << "nothing reached the prompt";
+    EXPECT_EQ(linux_test::readText(typed), line);
+    EXPECT_EQ(desktop_test::keysDown(), 0) << "Shift or Control left pressed";
+}
+
 // Runs in a session whose environment has LANGUAGE=de: the bus hands it to
 // the agent it starts.
 TEST_F(HelperOnTheDesktop, AGermanSessionSeesTheDialogInGerman) {

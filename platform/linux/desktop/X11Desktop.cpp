@@ -19,7 +19,7 @@ using Atom = XcbConnection::Atom;
 
 X11Desktop::X11Desktop(std::unique_ptr<XcbConnection> connection)
     : connection_(std::move(connection)),
-      keyboard_(*connection_),
+      keyboard_(*connection_, [this] { return frontPasteShortcut(); }),
       alerts_([this](std::uint32_t window) { activateX11Window(window); }) {
     connection_->setEventHandler([this](const xcb_generic_event_t& event) { handleEvent(event); });
     connection_->addLostHandler([this] { alerts_.displayLost(); });
@@ -40,6 +40,7 @@ xcb_window_t firstWindow(const std::optional<std::vector<std::uint32_t>>& values
 // The questions of each step go to the server together: a paste waits for
 // the answer, one round trip per step rather than one per question.
 std::optional<FrontWindow> X11Desktop::frontWindow() {
+    knownFront_.reset();
     if (connection_->isLost()) return std::nullopt;
     const xcb_atom_t check = connection_->atom(Atom::netSupportingWmCheck);
     auto askedCheck = connection_->askCardinals(connection_->root(), check, XCB_ATOM_WINDOW);
@@ -79,6 +80,8 @@ std::optional<FrontWindow> X11Desktop::frontWindow() {
             if (!className.empty()) front.windowClass = className;
         }
     }
+    // Without a window manager nothing announces a change of focus.
+    if (managed && active != XCB_NONE) knownFront_ = front;
     return front;
 }
 
@@ -90,6 +93,14 @@ X11Desktop::Questions X11Desktop::ask(xcb_window_t window) {
                                                    connection_->atom(Atom::utf8String));
     questions.windowClass = connection_->askText(window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING);
     return questions;
+}
+
+PasteShortcutChoice X11Desktop::frontPasteShortcut() {
+    // The target was chosen a moment ago from the front; unless the window
+    // manager has announced another window since, the keys go to that one.
+    const auto front = knownFront_ ? knownFront_ : frontWindow();
+    return pasteShortcuts_.choose(front ? front->applicationId : std::nullopt,
+                                  front ? front->windowClass : std::nullopt);
 }
 
 void X11Desktop::watchActivations(std::function<void()> changed) { changed_ = std::move(changed); }
@@ -173,6 +184,10 @@ void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
     if (notify.window != connection_->root() || notify.atom != connection_->atom(Atom::netActiveWindow))
         return;
     auto active = activeWindow();
+    // The window manager may say the same window again; that one is still
+    // known.
+    if (!active || *active == XCB_NONE || (knownFront_ && knownFront_->window != *active))
+        knownFront_.reset();
     if (!active) return;
     if (*active == XCB_NONE) {
         // The window manager in the middle of a switch, or no window in

@@ -5,6 +5,7 @@
 
 #include "GtkAlertPresenter.h"
 #include "LinuxDesktop.h"
+#include "PasteShortcut.h"
 #include "XTestKeyboardEvents.h"
 #include "XcbConnection.h"
 
@@ -66,13 +67,21 @@ private:
     };
     Questions ask(xcb_window_t window);
 
+    // The paste shortcut of the window in front, which receives the keys.
+    PasteShortcutChoice frontPasteShortcut();
+
     std::unique_ptr<XcbConnection> connection_;
+    PasteShortcuts pasteShortcuts_;
     XTestKeyboardEvents keyboard_;
     GtkAlertPresenter alerts_;
     std::function<void()> changed_;
     // Most recent first: the active windows seen in notifications or asked for.
     std::deque<Activated> history_;
     Activated lastAnnounced_;
+    // The front window as last read from the window manager, until it
+    // announces another: the window a paste's keys go to, known without a
+    // question to the server.
+    std::optional<FrontWindow> knownFront_;
 };
 
 }  // namespace platform::linux_desktop

@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <bit>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "XcbConnection.h"
@@ -43,7 +45,8 @@ bool runUntil(const std::function<bool()>& condition, double seconds) {
     const gint64 deadline = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
     // Most conditions follow an event on the main context; the tick bounds
     // the wait for the others and for the deadline.
-    guint tick = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    guint tick = g_timeout_add(
+        50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     bool held = condition();
     while (!held && g_get_monotonic_time() < deadline) {
         g_main_context_iteration(nullptr, TRUE);
@@ -139,6 +142,28 @@ void switchTo(const std::string& window) {
     EXPECT_EQ(run({"xdotool", "windowactivate", "--sync", window}), 0);
 }
 
+std::optional<std::string> windowOfProcess(pid_t pid, double seconds) {
+    std::optional<std::string> window;
+    runUntil(
+        [&] {
+            std::vector<std::string> arguments{"xdotool", "search", "--onlyvisible", "--pid",
+                                               std::to_string(pid)};
+            gchar* output = nullptr;
+            int status = -1;
+            if (g_spawn_sync(nullptr, argvOf(arguments).data(), nullptr,
+                             static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL),
+                             nullptr, nullptr, &output, nullptr, &status, nullptr) &&
+                WIFEXITED(status) && WEXITSTATUS(status) == 0 && output != nullptr) {
+                const std::string first(output, std::strcspn(output, "\n"));
+                if (!first.empty()) window = first;
+            }
+            g_free(output);
+            return window.has_value();
+        },
+        seconds);
+    return window;
+}
+
 std::string windowIdOf(const std::string& line) { return line.substr(line.rfind(' ') + 1); }
 
 bool hasWindowManager() {
@@ -148,6 +173,18 @@ bool hasWindowManager() {
     auto check = connection->cardinals(
         connection->root(), connection->atom(XcbConnection::Atom::netSupportingWmCheck), XCB_ATOM_WINDOW);
     return check && check->size() == 1;
+}
+
+int keysDown() {
+    auto connection = platform::linux_desktop::XcbConnection::open();
+    if (!connection) return -1;
+    xcb_connection_t* c = connection->raw();
+    xcb_query_keymap_reply_t* keymap = xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr);
+    if (keymap == nullptr) return -1;
+    int down = 0;
+    for (const std::uint8_t bits : keymap->keys) down += std::popcount(bits);
+    std::free(keymap);
+    return down;
 }
 
 WindowManager::WindowManager() : openbox_(std::vector<std::string>{"openbox", "--sm-disable"}) {

@@ -58,6 +58,9 @@ int run(std::vector<std::string> arguments);
 // The user switches to a window; returns once the window manager has.
 void switchTo(const std::string& window);
 
+// The X window id of a visible window of the process; waits for one.
+std::optional<std::string> windowOfProcess(pid_t pid, double seconds = 30);
+
 // The X window id at the end of a "window ..." line.
 std::string windowIdOf(const std::string& line);
 
@@ -66,6 +69,9 @@ pid_t parentOf(pid_t pid);
 
 // Whether an EWMH window manager runs on the display.
 bool hasWindowManager();
+
+// How many keys the X server holds down now; -1 when it cannot be asked.
+int keysDown();
 
 // A window manager that sets _NET_ACTIVE_WINDOW and honours activation
 // requests, as a desktop session has: openbox, running once this returns.

@@ -1,8 +1,10 @@
 #include <glib.h>
+#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <tuple>
@@ -11,6 +13,7 @@
 #include "DesktopTestSupport.h"
 #include "LinuxDesktop.h"
 #include "LinuxWorkspace.h"
+#include "PasteShortcut.h"
 #include "XcbConnection.h"
 #include "XcbXkb.h"
 #include "platform/Dispatch.h"
@@ -241,15 +244,83 @@ TEST_F(X11DesktopTest, ControlVPastesIntoAGtkFieldWhateverTheLayoutsAndTheGroupI
         backToTheField();
         const std::size_t mark = target.lines().size();
         ASSERT_TRUE(postCommandV(desktop->keyboardEvents()));
-        EXPECT_TRUE(target.waitForLine("key 0 " + typed + " control", mark));
+        // Control alone: with Shift it would be a shortcut the field does not take.
+        EXPECT_EQ(target.waitForLine("key 0 " + typed + " ", mark), "key 0 " + typed + " control");
         auto text = target.waitForLine("text 0 ", mark);
         EXPECT_TRUE(text && text->ends_with("Clip"));
+        EXPECT_EQ(keysDown(), 0);
     }
+    EXPECT_NE(std::find(platform.logLines.begin(), platform.logLines.end(),
+                        "desktop: Pasting with ctrl+v into Quillory-paste-target."),
+              platform.logLines.end());
 
     // Without any layout that has a v there is no key to press.
     ASSERT_TRUE(layouts.use("ru"));
     backToTheField();
     EXPECT_FALSE(postCommandV(desktop->keyboardEvents()));
+}
+
+TEST_F(X11DesktopTest, AnOverrideTurnsOneApplicationToShiftInsertAsTheUserSwitchesAndAMalformedOneChangesNothing) {
+    // The session's own configuration, never a file of the user's.
+    const std::string overrides = platform::linux_desktop::PasteShortcuts::defaultOverrideFile();
+    ASSERT_TRUE(g_str_has_prefix(overrides.c_str(), g_getenv("XDG_CONFIG_HOME")));
+    ASSERT_FALSE(g_file_test(overrides.c_str(), G_FILE_TEST_EXISTS));
+    g_autofree gchar* folder = g_path_get_dirname(overrides.c_str());
+    ASSERT_EQ(g_mkdir_with_parents(folder, 0700), 0);
+    struct Removal {
+        const std::string& path;
+        ~Removal() { g_remove(path.c_str()); }
+    } removal{overrides};
+    const auto writeOverrides = [&](const std::string& text) {
+        return g_file_set_contents(overrides.c_str(), text.c_str(), static_cast<gssize>(text.size()),
+                                   nullptr);
+    };
+
+    // Two applications with a field each, told apart by their window class.
+    Program target({QUILLORY_PASTE_TARGET});
+    Program notes({QUILLORY_PASTE_TARGET, "--class", "Notes"});
+    Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", "Clip"});
+    auto targetWindow = target.waitForLine("window 0 ");
+    auto notesWindow = notes.waitForLine("window 0 ");
+    auto mainAppWindow = mainApp.waitForLine("window ");
+    ASSERT_TRUE(targetWindow && notesWindow && mainAppWindow && mainApp.waitForLine("clip"));
+    ASSERT_TRUE(writeOverrides("[Paste Shortcuts]\nquillory-paste-target=shift+insert\nlxterminal=ctrl+v\n"));
+
+    // The user picks a clip in the main app, goes to a field and pastes; the
+    // desktop hears of each switch only as the window manager announces it.
+    // The line of the key pressed with its modifiers.
+    auto pasteIn = [&](Program& program, const std::string& window, const std::string& key) {
+        desktop_test::switchTo(windowIdOf(*mainAppWindow));
+        const std::size_t mark = program.lines().size();
+        desktop_test::switchTo(windowIdOf(window));
+        if (!program.waitForLine("focus 0", mark) || !postCommandV(desktop->keyboardEvents()))
+            return std::string();
+        EXPECT_TRUE(program.waitForLine("text 0 ", mark).value_or("").ends_with("Clip"));
+        return program.waitForLine("key 0 " + key + " ", mark).value_or("");
+    };
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(pasteIn(target, *targetWindow, "Insert"), "key 0 Insert shift");
+        EXPECT_EQ(keysDown(), 0) << "Shift left pressed";
+        EXPECT_EQ(pasteIn(notes, *notesWindow, "v"), "key 0 v control");
+    }
+    EXPECT_NE(std::find(platform.logLines.begin(), platform.logLines.end(),
+                        "desktop: Pasting with shift+insert into Quillory-paste-target, as the user's paste "
+                        "shortcuts say."),
+              platform.logLines.end());
+    EXPECT_NE(std::find(platform.logLines.begin(), platform.logLines.end(),
+                        "desktop: Pasting with ctrl+v into Notes."),
+              platform.logLines.end());
+
+    // A line that is no entry spoils the file: it is logged once, and the
+    // pastes go on as without it.
+    ASSERT_TRUE(writeOverrides("[Paste Shortcuts]\nquillory-paste-target=shift+insert\nlxterminal ctrl+v\n"));
+    for (int paste = 0; paste < 2; ++paste) EXPECT_EQ(pasteIn(target, *targetWindow, "v"), "key 0 v control");
+    EXPECT_EQ(std::count_if(platform.logLines.begin(), platform.logLines.end(),
+                            [&](const std::string& line) {
+                                return line.starts_with("desktop: Ignoring the paste shortcuts in " +
+                                                        overrides + ": line 3 “lxterminal ctrl+v”");
+                            }),
+              1);
 }
 
 namespace {
