@@ -237,6 +237,31 @@ INSTANTIATE_TEST_SUITE_P(Layouts, OnSwayWithLayout,
                              return std::string(info.param.second[0] != '\0' ? "Dvorak" : "RussianFirst");
                          });
 
+// A terminal emulator, a native Wayland window, gets the shortcut that
+// pastes there (Control+Shift+V): the clip reaches the shell's prompt.
+TEST_F(OnSway, PastesIntoATerminalAtTheShellsPrompt) {
+    // The clip's newline ends the line that the shell reads.
+    const std::string line = "echo " + clip;
+    Program mainApp(onWayland(sway, {QUILLORY_MAIN_APP_STANDIN, "--clip", line + "\n"}));
+    ASSERT_TRUE(mainApp.waitForLine("clip"));
+    const std::string folder = linux_test::freshFolder();
+    const std::string ready = folder + "/ready";
+    const std::string typed = folder + "/typed";
+    const std::string script = "touch '" + ready + "'\nIFS= read -r line\nprintf '%s' \"$line\" > '" + typed +
+                               ".part' && mv '" + typed + ".part' '" + typed + "'\n";
+    linux_test::writeText(folder + "/read-a-line", script);
+    Program terminal(onWayland(sway, {"lxterminal", "--no-remote", "-e", "sh " + folder + "/read-a-line"}));
+    ASSERT_TRUE(desktop_test::runUntil([&] { return g_file_test(ready.c_str(), G_FILE_TEST_EXISTS); }, 30));
+    // In front as it opened.
+    EXPECT_EQ(callOnce("Paste").value, true);
+    EXPECT_TRUE(desktop_test::runUntil([&] { return g_file_test(typed.c_str(), G_FILE_TEST_EXISTS); }, 30))
+        << "nothing reached the prompt";
+    EXPECT_EQ(linux_test::readText(typed), line);
+    if (logsToStandardError()) {
+        EXPECT_EQ(agent->count("Pasting with ctrl+shift+v into lxterminal, a terminal."), 1) << agent->log();
+    }
+}
+
 // The compositor goes while clients ping and paste, as when the session's
 // compositor crashes.
 TEST_F(OnSway, KillingTheCompositorWhileServingLeavesPingsTrueAndPastesFalse) {

@@ -4,7 +4,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
-#include <xkbcommon/xkbcommon-keysyms.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <utility>
+#include <vector>
 
 #include "virtual-keyboard-unstable-v1-client.h"
 
@@ -14,20 +17,44 @@ namespace {
 
 constexpr VirtualKeyCode commandKey = 55;
 
-class VirtualSource : public EventSource {};
+// A paste's source: its events play the shortcut chosen when it was made.
+class VirtualSource : public EventSource {
+public:
+    explicit VirtualSource(PasteShortcutChoice choice) : choice(std::move(choice)) {}
+    const PasteShortcutChoice choice;
+};
 
 class VirtualKeyEvent : public KeyboardEvent {
 public:
-    VirtualKeyEvent(WaylandKeymap::Key key, bool isControl, bool keyDown, std::uint32_t controlMask)
-        : key(key), isControl(isControl), keyDown(keyDown), controlMask(controlMask) {}
+    VirtualKeyEvent(std::vector<std::uint32_t> keys, std::uint32_t layout, bool keyDown,
+                    std::optional<std::uint32_t> modifiers)
+        : keys(std::move(keys)), layout(layout), keyDown(keyDown), modifiers(modifiers) {}
 
-    const WaylandKeymap::Key key;
-    const bool isControl;
+    // Evdev codes, pressed in this order and released in the reverse.
+    const std::vector<std::uint32_t> keys;
+    // The layout in which they are pressed: that of the key that types "v".
+    const std::uint32_t layout;
     const bool keyDown;
-    const std::uint32_t controlMask;
-    // The modifiers come from Control's own events, as on X11.
+    // For the shortcut's modifier keys: the mask they hold down.
+    const std::optional<std::uint32_t> modifiers;
+    // The modifiers come from their own events, as on X11.
     EventFlags flags = 0;
+    // The first press of a paste says, once sent, what was pressed for whom.
+    std::optional<PasteShortcutChoice> choiceToLog;
 };
+
+// The modifier keys of a shortcut.
+std::vector<xkb_keysym_t> modifierKeysOf(PasteShortcut shortcut) {
+    switch (shortcut) {
+        case PasteShortcut::controlV:
+            return {XKB_KEY_Control_L};
+        case PasteShortcut::controlShiftV:
+            return {XKB_KEY_Control_L, XKB_KEY_Shift_L};
+        case PasteShortcut::shiftInsert:
+            return {XKB_KEY_Shift_L};
+    }
+    return {};
+}
 
 // Milliseconds of an unspecified base, as the protocol has them.
 std::uint32_t now() { return static_cast<std::uint32_t>(g_get_monotonic_time() / 1000); }
@@ -76,25 +103,43 @@ std::string VirtualKeyboardEvents::create(zwp_virtual_keyboard_manager_v1* manag
 std::shared_ptr<EventSource> VirtualKeyboardEvents::createSource(EventSourceStateID) {
     if (prepare_) prepare_();
     if (refusal_()) return nullptr;
-    return std::make_shared<VirtualSource>();
+    return std::make_shared<VirtualSource>(receiverShortcut_ ? receiverShortcut_() : PasteShortcutChoice{});
 }
 
 std::shared_ptr<KeyboardEvent> VirtualKeyboardEvents::createKeyboardEvent(EventSource& source,
                                                                           VirtualKeyCode keyCode,
                                                                           bool keyDown) {
-    if (dynamic_cast<VirtualSource*>(&source) == nullptr || !keymap_) return nullptr;
-    // Control is sent in the layout of "v", so that its state is the one
-    // that V is pressed in.
+    auto* virtualSource = dynamic_cast<VirtualSource*>(&source);
+    if (virtualSource == nullptr || !keymap_) return nullptr;
+    const PasteShortcut shortcut = virtualSource->choice.shortcut;
+    // Everything is pressed in the layout of "v", so that the state the
+    // modifiers leave is the one that V is pressed in.
     const auto v = keymap_->keyFor(XKB_KEY_v);
     if (!v) return nullptr;
     if (keyCode == commandKey) {
-        const auto control = keymap_->keyFor(XKB_KEY_Control_L);
-        if (!control || keymap_->controlMask() == 0) return nullptr;
-        return std::make_shared<VirtualKeyEvent>(WaylandKeymap::Key{control->evdevCode, v->layout}, true,
-                                                 keyDown, keymap_->controlMask());
+        std::vector<std::uint32_t> keys;
+        std::uint32_t mask = 0;
+        for (const xkb_keysym_t keysym : modifierKeysOf(shortcut)) {
+            const auto key = keymap_->keyFor(keysym);
+            const std::uint32_t bit =
+                keymap_->modifierMask(keysym == XKB_KEY_Shift_L ? XKB_MOD_NAME_SHIFT : XKB_MOD_NAME_CTRL);
+            if (!key || bit == 0) return nullptr;
+            keys.push_back(key->evdevCode);
+            mask |= bit;
+        }
+        auto event = std::make_shared<VirtualKeyEvent>(std::move(keys), v->layout, keyDown, mask);
+        if (keyDown) event->choiceToLog = virtualSource->choice;
+        return event;
     }
     if (keyCode != virtualKeyV) return nullptr;
-    return std::make_shared<VirtualKeyEvent>(*v, false, keyDown, keymap_->controlMask());
+    if (shortcut == PasteShortcut::shiftInsert) {
+        const auto insert = keymap_->keyFor(XKB_KEY_Insert);
+        if (!insert) return nullptr;
+        return std::make_shared<VirtualKeyEvent>(std::vector<std::uint32_t>{insert->evdevCode}, v->layout,
+                                                 keyDown, std::nullopt);
+    }
+    return std::make_shared<VirtualKeyEvent>(std::vector<std::uint32_t>{v->evdevCode}, v->layout, keyDown,
+                                             std::nullopt);
 }
 
 void VirtualKeyboardEvents::setFlags(KeyboardEvent& event, EventFlags flags) {
@@ -105,17 +150,25 @@ void VirtualKeyboardEvents::post(EventTapLocation, KeyboardEvent& event) {
     auto* keyEvent = dynamic_cast<VirtualKeyEvent*>(&event);
     if (keyEvent == nullptr || keyboard_ == nullptr || connection_ == nullptr || connection_->isLost())
         return;
-    zwp_virtual_keyboard_v1_key(
-        keyboard_, now(), keyEvent->key.evdevCode,
-        keyEvent->keyDown ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
-    if (keyEvent->isControl) {
-        // Down: Control held, in the layout of "v". Up: nothing held,
-        // latched or locked, in the first layout.
-        zwp_virtual_keyboard_v1_modifiers(keyboard_, keyEvent->keyDown ? keyEvent->controlMask : 0, 0, 0,
-                                          keyEvent->keyDown ? keyEvent->key.layout : 0);
+    const std::uint32_t state =
+        keyEvent->keyDown ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED;
+    const std::uint32_t time = now();
+    if (keyEvent->keyDown) {
+        for (const std::uint32_t key : keyEvent->keys)
+            zwp_virtual_keyboard_v1_key(keyboard_, time, key, state);
+    } else {
+        for (auto key = keyEvent->keys.rbegin(); key != keyEvent->keys.rend(); ++key)
+            zwp_virtual_keyboard_v1_key(keyboard_, time, *key, state);
+    }
+    if (keyEvent->modifiers) {
+        // Down: the shortcut's modifiers held, in the layout of "v". Up:
+        // nothing held, latched or locked, in the first layout.
+        zwp_virtual_keyboard_v1_modifiers(keyboard_, keyEvent->keyDown ? *keyEvent->modifiers : 0, 0, 0,
+                                          keyEvent->keyDown ? keyEvent->layout : 0);
     }
     // The caller pauses between events; each must reach the compositor before the pause.
     connection_->flush();
+    if (keyEvent->choiceToLog) logPasteShortcut(*std::exchange(keyEvent->choiceToLog, std::nullopt));
 }
 
 std::optional<Error> VirtualKeyboardEvents::unavailability() {

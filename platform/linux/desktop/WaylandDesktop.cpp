@@ -78,7 +78,8 @@ WaylandDesktop::WaylandDesktop(std::unique_ptr<WaylandConnection> connection, st
     : connection_(std::move(connection)),
       unreachable_(std::move(unreachable)),
       keyboard_(
-          connection_.get(), [this] { return refusal(); }, [this] { makeKeyboard(); }),
+          connection_.get(), [this] { return refusal(); }, [this] { makeKeyboard(); },
+          [this] { return frontPasteShortcut(); }),
       // The alert program draws a native Wayland window, which comes to the
       // front as it opens; its app_id, the helper's bundle identifier, marks
       // it as the helper's own window, which is no paste target.
@@ -268,6 +269,15 @@ void WaylandDesktop::announce() {
     }
     if (front_ == 0) announced_ = 0;
     isAnnouncing_ = false;
+}
+
+// Named by its app_id, which for an Xwayland window is its window class:
+// the chooser tries it as both.
+PasteShortcutChoice WaylandDesktop::frontPasteShortcut() {
+    const Toplevel* front = find(front_);
+    const std::optional<std::string> appId =
+        front != nullptr && !front->appId.empty() ? std::optional(front->appId) : std::nullopt;
+    return pasteShortcuts_.choose(appId, appId);
 }
 
 WaylandDesktop::Toplevel* WaylandDesktop::find(WindowHandle window) {

@@ -7,6 +7,7 @@
 
 #include "GtkAlertPresenter.h"
 #include "LinuxDesktop.h"
+#include "PasteShortcut.h"
 #include "VirtualKeyboardEvents.h"
 #include "WaylandConnection.h"
 
@@ -73,6 +74,8 @@ private:
     // events that made it have all been handled.
     void announce();
     Toplevel* find(WindowHandle window);
+    // The paste shortcut of the toplevel in front, which receives the keys.
+    PasteShortcutChoice frontPasteShortcut();
 
     std::unique_ptr<WaylandConnection> connection_;
     std::string unreachable_;
@@ -91,6 +94,7 @@ private:
     WindowHandle front_ = 0;
     WindowHandle announced_ = 0;
     bool isAnnouncing_ = false;
+    PasteShortcuts pasteShortcuts_;
     VirtualKeyboardEvents keyboard_;
     GtkAlertPresenter alerts_;
     std::function<void()> changed_;

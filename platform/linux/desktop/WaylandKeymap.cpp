@@ -54,8 +54,8 @@ std::optional<WaylandKeymap::Key> WaylandKeymap::keyFor(std::uint32_t keysym) co
     return std::nullopt;
 }
 
-std::uint32_t WaylandKeymap::controlMask() const {
-    const xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap_, XKB_MOD_NAME_CTRL);
+std::uint32_t WaylandKeymap::modifierMask(const char* name) const {
+    const xkb_mod_index_t index = xkb_keymap_mod_get_index(keymap_, name);
     return index == XKB_MOD_INVALID ? 0 : 1u << index;
 }
 

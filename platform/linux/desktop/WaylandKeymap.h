@@ -33,8 +33,9 @@ public:
     // when it has one, else in the first other layout that does, through
     // which toolkits still match a shortcut. None when no layout has it.
     std::optional<Key> keyFor(std::uint32_t keysym) const;
-    // The modifier mask of Control; 0 when the keymap has none.
-    std::uint32_t controlMask() const;
+    // The mask of a modifier (XKB_MOD_NAME_CTRL, XKB_MOD_NAME_SHIFT); 0 when
+    // the keymap has none by that name.
+    std::uint32_t modifierMask(const char* name) const;
 
 private:
     WaylandKeymap(xkb_context* context, xkb_keymap* keymap);
