@@ -1,7 +1,9 @@
 // A window with a text field that reports what reaches it, one line each on
 // standard output:
-//   window <index> <X window id>   once the window is on screen
+//   window <index> <X window id>   once the window is on screen ("wayland" for a
+//                                  native Wayland window)
 //   focus <index>                  when the window gets the keyboard focus
+//   blur <index>                   when it loses it
 //   key <index> <key name> <modifiers>
 //   text <index> <text of the field>   after every change (newlines as \n)
 // Usage: quillory-paste-target [--windows N] [--title TITLE]
@@ -41,15 +43,22 @@ std::string escaped(const char* text) {
 
 gboolean onMapped(GtkWidget* window, GdkEvent*, gpointer data) {
     auto* target = static_cast<TargetWindow*>(data);
-    char id[32];
-    std::snprintf(id, sizeof id, "0x%lx",
-                  static_cast<unsigned long>(gdk_x11_window_get_xid(gtk_widget_get_window(window))));
+    // A native Wayland window has no id that another client could use.
+    GdkWindow* shown = gtk_widget_get_window(window);
+    char id[32] = "wayland";
+    if (GDK_IS_X11_WINDOW(shown))
+        std::snprintf(id, sizeof id, "0x%lx", static_cast<unsigned long>(gdk_x11_window_get_xid(shown)));
     report("window " + std::to_string(target->index) + " " + id);
     return FALSE;
 }
 
 gboolean onFocus(GtkWidget*, GdkEvent*, gpointer data) {
     report("focus " + std::to_string(static_cast<TargetWindow*>(data)->index));
+    return FALSE;
+}
+
+gboolean onBlur(GtkWidget*, GdkEvent*, gpointer data) {
+    report("blur " + std::to_string(static_cast<TargetWindow*>(data)->index));
     return FALSE;
 }
 
@@ -104,6 +113,7 @@ int main(int argc, char** argv) {
         gtk_container_add(GTK_CONTAINER(window), field);
         g_signal_connect(window, "map-event", G_CALLBACK(onMapped), target);
         g_signal_connect(window, "focus-in-event", G_CALLBACK(onFocus), target);
+        g_signal_connect(window, "focus-out-event", G_CALLBACK(onBlur), target);
         g_signal_connect(window, "key-press-event", G_CALLBACK(onKey), target);
         g_signal_connect(field, "changed", G_CALLBACK(onChanged), target);
         g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);

@@ -163,6 +163,13 @@ TEST_F(PasterStory, PostsNothingUnlessAllFourEventsCanBeMade) {
     desktop.keyboard.failingSourceStates = {0, 1};  // no source at all
     EXPECT_EQ(pasteAndSettle(*paster), Texts{});
     EXPECT_EQ(completions, std::vector<bool>{false});
+
+    // A platform that knows why says so in the same error line.
+    desktop.keyboard.whyUnavailable = platform::Error{"The desktop offers no virtual keyboard."};
+    EXPECT_EQ(pasteAndSettle(*paster), Texts{});
+    const std::string explained = couldNotCreate + " The desktop offers no virtual keyboard.";
+    ASSERT_NE(desktop.log.find(explained), nullptr) << ::testing::PrintToString(desktop.log.texts("paste"));
+    EXPECT_EQ(desktop.log.find(explained)->message.level, platform::LogLevel::error);
 }
 
 TEST_F(PasterStory, WithoutThePermissionItPastesAnywayAndThenExplainsOnce) {

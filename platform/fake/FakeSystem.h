@@ -159,8 +159,10 @@ public:
                                                                  bool keyDown) override;
     void setFlags(platform::KeyboardEvent& event, platform::EventFlags flags) override;
     void post(platform::EventTapLocation tap, platform::KeyboardEvent& event) override;
+    std::optional<platform::Error> unavailability() override { return whyUnavailable; }
 
     std::set<platform::EventSourceStateID> failingSourceStates;
+    std::optional<platform::Error> whyUnavailable;
     // Key events that cannot be made, as (key code, key down).
     std::set<std::pair<platform::VirtualKeyCode, bool>> failingEvents;
     std::vector<platform::EventSourceStateID> sourceRequests;

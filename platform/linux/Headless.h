@@ -24,15 +24,20 @@ private:
     std::string subsystem_;
 };
 
-// No display, no events: every source fails.
+// No display, no events: every source fails, for the reason given.
 class HeadlessKeyboardEvents : public KeyboardEvents {
 public:
+    explicit HeadlessKeyboardEvents(std::string reason) : reason_(std::move(reason)) {}
     std::shared_ptr<EventSource> createSource(EventSourceStateID) override { return nullptr; }
     std::shared_ptr<KeyboardEvent> createKeyboardEvent(EventSource&, VirtualKeyCode, bool) override {
         return nullptr;
     }
     void setFlags(KeyboardEvent&, EventFlags) override {}
     void post(EventTapLocation, KeyboardEvent&) override {}
+    std::optional<Error> unavailability() override { return Error{reason_}; }
+
+private:
+    std::string reason_;
 };
 
 // Trusted when the desktop can post synthetic input; there is no one to ask.

@@ -4,12 +4,15 @@
 #include <cstring>
 #include <filesystem>
 
+#include "DesktopChoice.h"
 #include "GLibSupport.h"
 #include "Processes.h"
 
 namespace platform::linux_platform {
 
 namespace {
+
+constexpr const char* desktopLogSubsystem = "me.ombrel.quillory.autopastehelper";
 
 bool takeNewInstanceMarker() {
     const char* value = std::getenv(newInstanceVariable);
@@ -26,6 +29,14 @@ GDBusConnection* connectSessionBus() {
     return bus;
 }
 
+// Why there is no desktop, for the log and each refused paste.
+std::string headlessReason() {
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && display[0] != '\0')
+        return std::string("The X display ") + display + " cannot be opened.";
+    return "There is no display: neither WAYLAND_DISPLAY nor DISPLAY is set.";
+}
+
 BundleInfo infoOf(const LinuxBundle& bundle) {
     return BundleInfo{bundle.bundlePath(), bundle.bundleIdentifier(), bundle.executablePath(),
                       bundle.displayName()};
@@ -38,7 +49,7 @@ LinuxPlatform::LinuxPlatform()
       executable_(executableOfProcess(::getpid()).value_or("")),
       log_(LinuxLog::available(), 2, std::filesystem::path(executable_).filename().string()),
       bus_(connectSessionBus()),
-      desktop_(linux_desktop::openX11Desktop()),
+      desktop_(openSessionDesktop()),
       mainQueue_(g_main_context_default()),
       systemQueue_("system"),
       bundle_(executable_),
@@ -48,8 +59,10 @@ LinuxPlatform::LinuxPlatform()
       loginItems_(bus_, systemQueue_, infoOf(bundle_)),
       accessibility_(desktop_.get()),
       headlessAlerts_(bundle_.bundleIdentifier().value_or("linux")),
+      headlessKeyboard_(headlessReason()),
       workspace_(desktop_.get(), systemQueue_),
       application_(bus_, mainQueue_, bundle_.bundleIdentifier(), launchedAsNewInstance_, desktop_.get()) {
+    logDesktop();
     if (bus_ == nullptr) return;
     // The bus goes when the session ends (or the bus dies). GDBus would then
     // raise SIGTERM; the process ends in order instead, as at a quit request.
@@ -60,6 +73,21 @@ LinuxPlatform::LinuxPlatform()
                          static_cast<LinuxApplication*>(application)->terminate();
                      }),
                      &application_);
+}
+
+// Once at start: which desktop, what it offers, and why it cannot paste
+// if it cannot.
+void LinuxPlatform::logDesktop() {
+    const auto write = [this](LogLevel level, const std::string& text) {
+        log_.write(LogMessage{level, desktopLogSubsystem, "desktop", "%{public}s", {text}});
+    };
+    if (!desktop_) {
+        write(LogLevel::info, "Desktop: none. " + headlessReason());
+        return;
+    }
+    write(LogLevel::info, "Desktop: " + desktop_->summary() + ".");
+    if (auto why = desktop_->keyboardEvents().unavailability())
+        write(LogLevel::error, "Pasting is unavailable on this desktop. " + why->localizedDescription);
 }
 
 LinuxPlatform::~LinuxPlatform() {

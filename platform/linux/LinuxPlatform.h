@@ -32,6 +32,8 @@ public:
     Services services();
 
 private:
+    void logDesktop();
+
     bool launchedAsNewInstance_;
     std::string executable_;
     LinuxLog log_;

@@ -115,7 +115,7 @@ void shareDisplayWithBus(GDBusConnection* bus) {
     GVariantBuilder variables;
     g_variant_builder_init(&variables, G_VARIANT_TYPE("a{ss}"));
     bool any = false;
-    for (const char* name : {"DISPLAY", "XAUTHORITY"}) {
+    for (const char* name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"}) {
         if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
             g_variant_builder_add(&variables, "{ss}", name, value);
             any = true;

@@ -52,7 +52,7 @@ std::vector<ProcessIdentifier> processesOfBundle(const std::string& bundleIdenti
         char* end = nullptr;
         const long pid = std::strtol(entry->d_name, &end, 10);
         if (pid <= 0 || *end != '\0') continue;
-        struct stat status{};
+        struct stat status {};
         if (::fstatat(procFd, entry->d_name, &status, 0) != 0 || status.st_uid != user) continue;
         const auto executable = executableOfProcess(static_cast<ProcessIdentifier>(pid));
         if (!executable) continue;
@@ -67,7 +67,8 @@ std::vector<ProcessIdentifier> processesOfBundle(const std::string& bundleIdenti
 
 LinuxRunningApplication::LinuxRunningApplication(ProcessIdentifier pid,
                                                  std::optional<std::string> bundleIdentifier,
-                                                 linux_desktop::Desktop* desktop, std::uint32_t window)
+                                                 linux_desktop::Desktop* desktop,
+                                                 linux_desktop::WindowHandle window)
     : pid_(pid),
       bundleIdentifier_(std::move(bundleIdentifier)),
       desktop_(desktop),
@@ -87,8 +88,9 @@ bool LinuxRunningApplication::isTerminated() const {
 }
 
 bool LinuxRunningApplication::activate(ApplicationActivationOptions) {
-    if (desktop_ == nullptr || pid_ <= 0 || isTerminated()) return false;
-    return desktop_->activateProcess(pid_);
+    if (desktop_ == nullptr || isTerminated()) return false;
+    if (pid_ > 0) return desktop_->activateProcess(pid_);
+    return window_ != 0 && desktop_->activateWindow(window_);
 }
 
 }  // namespace platform::linux_platform

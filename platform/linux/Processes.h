@@ -26,7 +26,7 @@ std::vector<ProcessIdentifier> processesOfBundle(const std::string& bundleIdenti
 class LinuxRunningApplication : public RunningApplication {
 public:
     LinuxRunningApplication(ProcessIdentifier pid, std::optional<std::string> bundleIdentifier,
-                            linux_desktop::Desktop* desktop, std::uint32_t window = 0);
+                            linux_desktop::Desktop* desktop, linux_desktop::WindowHandle window = 0);
     ~LinuxRunningApplication() override;
     LinuxRunningApplication(const LinuxRunningApplication&) = delete;
     LinuxRunningApplication& operator=(const LinuxRunningApplication&) = delete;
@@ -34,15 +34,15 @@ public:
     std::optional<std::string> bundleIdentifier() const override { return bundleIdentifier_; }
     ProcessIdentifier processIdentifier() const override { return pid_; }
     bool isTerminated() const override;
-    // Asks the window manager to bring the process's window forward; false
-    // without a desktop.
+    // Asks the window manager to bring the process's window forward (the
+    // window itself when it names no process); false without a desktop.
     bool activate(ApplicationActivationOptions options) override;
 
 private:
     ProcessIdentifier pid_;
     std::optional<std::string> bundleIdentifier_;
     linux_desktop::Desktop* desktop_;
-    std::uint32_t window_;
+    linux_desktop::WindowHandle window_;
     int pidfd_;
 };
 

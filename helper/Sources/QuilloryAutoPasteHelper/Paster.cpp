@@ -106,7 +106,13 @@ bool Paster::postCommandV() {
         }
     }
     if (events.size() != commandV.size()) {
-        log.error("Could not create the ⌘V keyboard events.");
+        // The platform's reason, where it has one, on the same line: the
+        // user reads why in the one message each refused paste leaves.
+        if (const auto why = keyboard.unavailability()) {
+            log.error("Could not create the ⌘V keyboard events. %{public}s", why->localizedDescription);
+        } else {
+            log.error("Could not create the ⌘V keyboard events.");
+        }
         return false;
     }
 

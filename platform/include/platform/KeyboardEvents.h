@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+
+#include "platform/Error.h"
 
 namespace platform {
 
@@ -42,6 +45,9 @@ public:
                                                                bool keyDown) = 0;
     virtual void setFlags(KeyboardEvent& event, EventFlags flags) = 0;
     virtual void post(EventTapLocation tap, KeyboardEvent& event) = 0;
+    // Why no source or event can be made, when the platform knows (say, a
+    // desktop that offers no way to type); none otherwise.
+    virtual std::optional<Error> unavailability() { return std::nullopt; }
 
     static KeyboardEvents& shared();
 };

@@ -363,28 +363,78 @@ bool drive(Clients& clients, int total, int window, int pasteEvery, double secon
 }
 
 PrivateServer::PrivateServer(Kind kind) {
-    // Each writes where it can be reached to descriptor 3 once it can be:
-    // the bus its address, Xvfb its display's number.
+    // Each writes where it can be reached to a file once it can be: the bus
+    // its address, Xvfb its display's number, sway's first command the
+    // display names it gives its clients.
     const std::string ready = folder_ + "/ready";
-    process_ = std::make_unique<Child>(
-        kind == Kind::bus
-            ? std::vector<std::string>{"sh", "-c",
-                                       "exec dbus-daemon --config-file=\"$1\" --nofork --address=\"$2\" "
-                                       "--print-address=3 3>\"$3\"",
-                                       "sh", QUILLORY_TEST_SESSION_CONF, "unix:path=" + folder_ + "/socket",
-                                       ready}
-            : std::vector<std::string>{"sh", "-c",
-                                       "exec Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>\"$1\"",
-                                       "sh", ready});
+    std::vector<std::string> command;
+    Environment environment;
+    switch (kind) {
+        case Kind::bus:
+            command = {"sh",
+                       "-c",
+                       "exec dbus-daemon --config-file=\"$1\" --nofork --address=\"$2\" --print-address=3 "
+                       "3>\"$3\"",
+                       "sh",
+                       QUILLORY_TEST_SESSION_CONF,
+                       "unix:path=" + folder_ + "/socket",
+                       ready};
+            break;
+        case Kind::display:
+            command = {"sh", "-c", "exec Xvfb -displayfd 3 -nolisten tcp -screen 0 800x600x24 3>\"$1\"", "sh",
+                       ready};
+            break;
+        case Kind::weston:
+            // It runs as root, and has no way to say that it is ready but
+            // its socket.
+            environment = {{"XDG_RUNTIME_DIR", folder_}};
+            command = {"weston", "--backend=headless-backend.so", "--socket=wayland-test", "--idle-time=0",
+                       "--no-config"};
+            break;
+        case Kind::sway:
+            // sway refuses to run as root, but runs as anyone in a user
+            // namespace of its own; its clients here run as root.
+            environment = {{"XDG_RUNTIME_DIR", folder_},
+                           {"WLR_BACKENDS", "headless"},
+                           {"WLR_LIBINPUT_NO_DEVICES", "1"},
+                           {"WLR_RENDERER", "pixman"}};
+            // What its clients get, written by a script: sway's own
+            // configuration language would take $NAME for its variables.
+            linux_test::writeText(
+                folder_ + "/ready.sh",
+                "printf '%s %s %s\\n' \"$WAYLAND_DISPLAY\" \"$DISPLAY\" \"$SWAYSOCK\" > \"$1.part\" && "
+                "mv \"$1.part\" \"$1\"\n");
+            linux_test::writeText(folder_ + "/config",
+                                  "xwayland enable\nexec sh " + folder_ + "/ready.sh " + ready + "\n");
+            command = {"unshare", "--user", "--map-user=1000",  "--map-group=1000",
+                       "sway",    "-c",     folder_ + "/config"};
+            break;
+    }
+    process_ = std::make_unique<Child>(command, environment);
     EXPECT_TRUE(waitUntil(
         [&] {
+            if (kind == Kind::weston) {
+                address_ = folder_ + "/wayland-test";
+                return g_file_test(address_.c_str(), G_FILE_TEST_EXISTS) != FALSE;
+            }
             address_ = linux_test::readText(ready);
             return address_.ends_with("\n");
         },
         20))
         << process_->log();
+    if (kind == Kind::weston) return;
     if (!address_.empty()) address_.pop_back();
     if (kind == Kind::display) address_ = ":" + address_;
+    if (kind == Kind::sway) {
+        // "<socket name> <X display> <IPC socket>"
+        gchar** fields = g_strsplit(address_.c_str(), " ", 3);
+        if (g_strv_length(fields) == 3) {
+            address_ = folder_ + "/" + fields[0];
+            xDisplay_ = fields[1];
+            ipcSocket_ = fields[2];
+        }
+        g_strfreev(fields);
+    }
 }
 
 void ServingAgentTest::SetUp() {

@@ -194,18 +194,27 @@ bool allAnswered(const Clients& clients);
 bool drive(Clients& clients, int total, int window, int pasteEvery, double seconds);
 
 // A server of the test's own that a test may kill: a session bus (the
-// test's bus configuration) or an X display (Xvfb).
+// test's bus configuration), an X display (Xvfb), or a headless Wayland
+// compositor: weston, which offers neither protocol that pasting needs, or
+// sway, a wlroots compositor, with Xwayland.
 class PrivateServer {
 public:
-    enum class Kind { bus, display };
+    enum class Kind { bus, display, weston, sway };
     explicit PrivateServer(Kind kind);
-    // The bus's address, or the display's name.
+    // The bus's address, or the display's name (a compositor's as the
+    // absolute path of its socket).
     const char* address() const { return address_.c_str(); }
+    // Sway's Xwayland display, started when a client first connects to it.
+    const std::string& xDisplay() const { return xDisplay_; }
+    // Sway's IPC socket, for swaymsg.
+    const std::string& ipcSocket() const { return ipcSocket_; }
     Child& process() { return *process_; }
 
 private:
     const std::string folder_ = linux_test::freshFolder();
     std::string address_;
+    std::string xDisplay_;
+    std::string ipcSocket_;
     std::unique_ptr<Child> process_;
 };
 

@@ -53,7 +53,8 @@ std::string programName() {
 void reapWhenEnded(GPid pid) {
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (pidfd < 0) {
-        g_child_watch_add(pid, [](GPid ended, gint, gpointer) { g_spawn_close_pid(ended); }, nullptr);
+        g_child_watch_add(
+            pid, [](GPid ended, gint, gpointer) { g_spawn_close_pid(ended); }, nullptr);
         return;
     }
     g_unix_fd_add(
@@ -125,8 +126,8 @@ struct GtkAlertPresenter::Showing {
     }
 };
 
-GtkAlertPresenter::GtkAlertPresenter(ActivateWindow activateWindow)
-    : activateWindow_(std::move(activateWindow)) {}
+GtkAlertPresenter::GtkAlertPresenter(ActivateWindow activateWindow, std::function<Environment()> environment)
+    : activateWindow_(std::move(activateWindow)), environment_(std::move(environment)) {}
 
 ModalResponse GtkAlertPresenter::runModal(const Alert& alert) {
     if (isDisplayLost_) return notShown(alert);
@@ -139,14 +140,20 @@ ModalResponse GtkAlertPresenter::runModal(const Alert& alert) {
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
 
+    gchar** envp = g_get_environ();
+    for (const auto& [name, value] : environment_ ? environment_() : Environment{})
+        envp = g_environ_setenv(envp, name.c_str(), value.c_str(), TRUE);
+
     GPid pid = 0;
     Showing showing;
     GError* error = nullptr;
-    if (!g_spawn_async_with_pipes(
-            nullptr, argv.data(), nullptr,
-            static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_FILE_AND_ARGV_ZERO |
-                                     G_SPAWN_CLOEXEC_PIPES),
-            nullptr, nullptr, &pid, &showing.input, &showing.output, nullptr, &error)) {
+    const bool spawned =
+        g_spawn_async_with_pipes(nullptr, argv.data(), envp,
+                                 static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD |
+                                                          G_SPAWN_FILE_AND_ARGV_ZERO | G_SPAWN_CLOEXEC_PIPES),
+                                 nullptr, nullptr, &pid, &showing.input, &showing.output, nullptr, &error);
+    g_strfreev(envp);
+    if (!spawned) {
         log.error("Could not start the alert process %{public}s: %{public}s", program,
                   std::string(error->message));
         g_error_free(error);

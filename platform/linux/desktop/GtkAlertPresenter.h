@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "AlertAnswers.h"
@@ -18,7 +20,11 @@ public:
     // Asks the window manager to bring an X window to the front.
     using ActivateWindow = std::function<void(std::uint32_t window)>;
 
-    explicit GtkAlertPresenter(ActivateWindow activateWindow);
+    // Names and values added to the alert process's environment, asked for
+    // at each alert.
+    using Environment = std::vector<std::pair<std::string, std::string>>;
+
+    explicit GtkAlertPresenter(ActivateWindow activateWindow, std::function<Environment()> environment = {});
 
     ModalResponse runModal(const Alert& alert) override;
 
@@ -31,6 +37,7 @@ private:
     struct Showing;
 
     ActivateWindow activateWindow_;
+    std::function<Environment()> environment_;
     // Innermost last: an alert may come up while another waits.
     std::vector<Showing*> showing_;
     bool isDisplayLost_ = false;

@@ -3,6 +3,7 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -53,9 +54,16 @@ void filterGtkMessages(const gchar* domain, GLogLevelFlags level, const gchar* m
 }  // namespace
 
 bool setUpGtk() {
-    // The alert belongs on the X display the desktop watches; the locale is
-    // the process's own, as in the agent.
-    gdk_set_allowed_backends("x11");
+    // The alert belongs on the display the desktop watches: X11, or the
+    // Wayland compositor when the agent says so. The locale is the process's
+    // own, as in the agent.
+    const char* backend = std::getenv("QUILLORY_ALERT_BACKEND");
+    const bool onWayland = backend != nullptr && std::strcmp(backend, "wayland") == 0;
+    gdk_set_allowed_backends(onWayland ? "wayland" : "x11");
+    // A Wayland window's app_id comes from the program's name; the agent's
+    // desktop recognises its own windows by it.
+    const char* appId = std::getenv("QUILLORY_ALERT_APP_ID");
+    if (onWayland && appId != nullptr && appId[0] != '\0') g_set_prgname(appId);
     gtk_disable_setlocale();
     if (!gtk_init_check(nullptr, nullptr)) return false;
     g_log_set_handler("Gtk", G_LOG_LEVEL_MESSAGE, filterGtkMessages, nullptr);

@@ -20,7 +20,7 @@ using Atom = XcbConnection::Atom;
 X11Desktop::X11Desktop(std::unique_ptr<XcbConnection> connection)
     : connection_(std::move(connection)),
       keyboard_(*connection_, [this] { return frontPasteShortcut(); }),
-      alerts_([this](std::uint32_t window) { activateWindow(window); }) {
+      alerts_([this](std::uint32_t window) { activateX11Window(window); }) {
     connection_->setEventHandler([this](const xcb_generic_event_t& event) { handleEvent(event); });
     connection_->addLostHandler([this] { alerts_.displayLost(); });
     if (auto active = activeWindow(); active && *active != XCB_NONE) {
@@ -111,7 +111,7 @@ bool X11Desktop::activateProcess(ProcessIdentifier pid) {
     auto rootCheck = askRootCheck();
     for (const Activated& activated : history_) {
         if (activated.pid == pid && pidOf(activated.window) == pid)
-            return activateWindow(activated.window, std::move(rootCheck));
+            return activateX11Window(activated.window, std::move(rootCheck));
     }
     // A process none of whose windows was activated while the agent watched:
     // its topmost window.
@@ -127,7 +127,7 @@ bool X11Desktop::activateProcess(ProcessIdentifier pid) {
     for (auto window = stack.rbegin(); window != stack.rend(); ++window) {
         if (pidOf(*window) != pid) continue;
         if (!managed && !connection_->windowExists(*window, true)) continue;
-        return activateWindow(*window);
+        return activateX11Window(*window);
     }
     return false;
 }
@@ -137,9 +137,16 @@ void X11Desktop::activateSelf() { alerts_.bringToFront(); }
 // Asked at every paste: answered without a round trip (see createSource).
 bool X11Desktop::canPostEvents() { return connection_->hasXTest() && !connection_->isLost(); }
 
-bool X11Desktop::activateWindow(xcb_window_t window) { return activateWindow(window, askRootCheck()); }
+std::string X11Desktop::summary() {
+    const char* display = std::getenv("DISPLAY");
+    return std::string("X11 on display ") + (display != nullptr ? display : "") +
+           (connection_->hasXTest() ? ", with XTest" : ", without XTest") +
+           (connection_->xkbEventBase() ? ", with XKB" : ", without XKB");
+}
 
-bool X11Desktop::activateWindow(xcb_window_t window, XcbConnection::Asked rootCheck) {
+bool X11Desktop::activateX11Window(xcb_window_t window) { return activateX11Window(window, askRootCheck()); }
+
+bool X11Desktop::activateX11Window(xcb_window_t window, XcbConnection::Asked rootCheck) {
     if (connection_->isLost() || window == XCB_NONE) return false;
     xcb_connection_t* c = connection_->raw();
     // The root's answer comes back with the timestamp.

@@ -20,16 +20,22 @@ public:
     std::optional<FrontWindow> frontWindow() override;
     void watchActivations(std::function<void()> changed) override;
     bool activateProcess(ProcessIdentifier pid) override;
-    bool windowExists(std::uint32_t window) override { return connection_->windowExists(window); }
+    bool activateWindow(WindowHandle window) override {
+        return activateX11Window(static_cast<xcb_window_t>(window));
+    }
+    bool windowExists(WindowHandle window) override {
+        return connection_->windowExists(static_cast<xcb_window_t>(window));
+    }
     void activateSelf() override;
 
     AlertPresenter& alerts() override { return alerts_; }
     KeyboardEvents& keyboardEvents() override { return keyboard_; }
     bool canPostEvents() override;
+    std::string summary() override;
 
     // Asks the window manager to activate `window`, as a pager would; sets
     // the input focus where no EWMH window manager runs.
-    bool activateWindow(xcb_window_t window);
+    bool activateX11Window(xcb_window_t window);
 
 private:
     struct Activated {
@@ -38,7 +44,7 @@ private:
     };
 
     void handleEvent(const xcb_generic_event_t& event);
-    bool activateWindow(xcb_window_t window, XcbConnection::Asked rootCheck);
+    bool activateX11Window(xcb_window_t window, XcbConnection::Asked rootCheck);
     // The window manager's check window when an EWMH window manager runs.
     bool hasEwmhWindowManager();
     // The same with the root's property already asked for.

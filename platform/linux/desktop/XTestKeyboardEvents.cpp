@@ -66,6 +66,12 @@ std::shared_ptr<EventSource> XTestKeyboardEvents::createSource(EventSourceStateI
     return std::make_shared<XTestSource>(receiverShortcut_ ? receiverShortcut_() : PasteShortcutChoice{});
 }
 
+std::optional<Error> XTestKeyboardEvents::unavailability() {
+    if (connection_.isLost()) return Error{"The X display has gone."};
+    if (!connection_.hasXTest()) return Error{"The X display has no XTEST extension to type with."};
+    return std::nullopt;
+}
+
 std::shared_ptr<KeyboardEvent> XTestKeyboardEvents::createKeyboardEvent(EventSource& source,
                                                                         VirtualKeyCode keyCode,
                                                                         bool keyDown) {

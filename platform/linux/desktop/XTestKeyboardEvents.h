@@ -28,6 +28,7 @@ public:
                                                        bool keyDown) override;
     void setFlags(KeyboardEvent& event, EventFlags flags) override;
     void post(EventTapLocation tap, KeyboardEvent& event) override;
+    std::optional<Error> unavailability() override;
 
     // The X keysyms that stand for a macOS virtual key code in a paste
     // shortcut, pressed in this order and released in the reverse; none for

@@ -1,0 +1,145 @@
+// The floor of the helper's paste figures on Wayland: the least a GDBus
+// service does to paste there. One virtual keyboard made at start with the
+// default keymap; Paste() -> (b) waits 30 ms on an absolute monotonic
+// deadline, then presses Control (its bit sent with the modifiers request),
+// V, releases V and Control (an empty state sent), 8 ms apart, into
+// whatever window has the keyboard, and replies true: nothing else. The bus
+// starts it through an activation file, as it does the helper.
+
+#include <gio/gio.h>
+#include <sys/mman.h>
+#include <time.h>
+#include <unistd.h>
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "BenchServices.h"
+#include "virtual-keyboard-unstable-v1-client.h"
+
+namespace {
+
+constexpr const char* busName = "me.ombrel.quillory.bench.Floor";
+constexpr const char* objectPath = "/me/ombrel/quillory/bench/Floor";
+constexpr const char* introspection =
+    "<node><interface name='me.ombrel.quillory.bench.Floor'>"
+    "<method name='Paste'><arg type='b' name='reply' direction='out'/></method>"
+    "</interface></node>";
+
+constexpr long delayNs = 30'000'000;
+constexpr long keyPauseNs = 8'000'000;
+
+wl_display* display = nullptr;
+wl_seat* seat = nullptr;
+zwp_virtual_keyboard_manager_v1* manager = nullptr;
+zwp_virtual_keyboard_v1* keyboard = nullptr;
+std::uint32_t control = 0;  // evdev codes
+std::uint32_t v = 0;
+std::uint32_t controlMask = 0;
+
+void sleepUntil(const timespec& deadline) {
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+timespec after(long nanoseconds) {
+    timespec at{};
+    clock_gettime(CLOCK_MONOTONIC, &at);
+    at.tv_nsec += nanoseconds;
+    at.tv_sec += at.tv_nsec / 1'000'000'000;
+    at.tv_nsec %= 1'000'000'000;
+    return at;
+}
+
+void key(std::uint32_t code, bool down) {
+    zwp_virtual_keyboard_v1_key(keyboard, 0, code,
+                                down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+}
+
+void answer(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+            GDBusMethodInvocation* invocation, gpointer) {
+    sleepUntil(after(delayNs));
+    key(control, true);
+    zwp_virtual_keyboard_v1_modifiers(keyboard, controlMask, 0, 0, 0);
+    wl_display_flush(display);
+    sleepUntil(after(keyPauseNs));
+    key(v, true);
+    wl_display_flush(display);
+    sleepUntil(after(keyPauseNs));
+    key(v, false);
+    wl_display_flush(display);
+    sleepUntil(after(keyPauseNs));
+    key(control, false);
+    zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
+    wl_display_flush(display);
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(b)", TRUE));
+}
+
+const GDBusInterfaceVTable vtable = {answer, nullptr, nullptr, {}};
+
+void announced(void*, wl_registry* registry, std::uint32_t name, const char* interface, std::uint32_t) {
+    if (std::strcmp(interface, "wl_seat") == 0 && seat == nullptr)
+        seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 1));
+    if (std::strcmp(interface, "zwp_virtual_keyboard_manager_v1") == 0)
+        manager = static_cast<zwp_virtual_keyboard_manager_v1*>(
+            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+}
+
+void removed(void*, wl_registry*, std::uint32_t) {}
+
+const wl_registry_listener registryListener = {announced, removed};
+
+// The key that types `keysym` alone in the first layout.
+std::uint32_t keyFor(xkb_keymap* keymap, xkb_keysym_t keysym) {
+    for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap); code <= xkb_keymap_max_keycode(keymap);
+         ++code) {
+        const xkb_keysym_t* symbols = nullptr;
+        if (code >= 8 && xkb_keymap_key_get_syms_by_level(keymap, code, 0, 0, &symbols) == 1 &&
+            symbols[0] == keysym)
+            return code - 8;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main() {
+    display = wl_display_connect(nullptr);
+    if (display == nullptr) {
+        g_printerr("quillory-bench-wayland-floor: no Wayland display\n");
+        return 1;
+    }
+    wl_registry_add_listener(wl_display_get_registry(display), &registryListener, nullptr);
+    wl_display_roundtrip(display);
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    xkb_keymap* keymap = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (seat == nullptr || manager == nullptr || keymap == nullptr) {
+        g_printerr("quillory-bench-wayland-floor: no virtual keyboard here\n");
+        return 1;
+    }
+    control = keyFor(keymap, XKB_KEY_Control_L);
+    v = keyFor(keymap, XKB_KEY_v);
+    controlMask = 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CTRL);
+    char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+    const std::size_t size = std::strlen(text) + 1;
+    const int fd = memfd_create("floor-keymap", MFD_CLOEXEC);
+    if (fd < 0 || write(fd, text, size) != static_cast<ssize_t>(size) || control == 0 || v == 0) {
+        g_printerr("quillory-bench-wayland-floor: no keymap for the virtual keyboard\n");
+        return 1;
+    }
+    std::free(text);
+    keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager, seat);
+    zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
+                                   static_cast<std::uint32_t>(size));
+    close(fd);
+    if (wl_display_roundtrip(display) < 0) {
+        g_printerr("quillory-bench-wayland-floor: the compositor refused a virtual keyboard\n");
+        return 1;
+    }
+    return bench::serveOnSessionBus("quillory-bench-wayland-floor", busName, objectPath, introspection,
+                                    vtable);
+}
