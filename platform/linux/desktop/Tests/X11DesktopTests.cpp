@@ -86,6 +86,7 @@ public:
     }
 
     std::string id() const { return std::to_string(window_); }
+    xcb_window_t window() const { return window_; }
     // Whether the window manager has shown the window (it then takes
     // activation requests for it); asks again if not: a window manager
     // still starting up may miss the first request.
@@ -216,7 +217,7 @@ TEST_F(X11DesktopTest, AWindowWithoutAProcessEndsItsApplicationWhenClosedAProces
     EXPECT_TRUE(withProcess->isTerminated());
 }
 
-TEST_F(X11DesktopTest, APasteReadsTheFrontTheWindowManagerAnnouncedAndNeverAClosedWindow) {
+TEST_F(X11DesktopTest, APasteReadsTheFrontTheWindowManagerAnnouncedNeverAClosedWindowNorOneOfAManagerGone) {
     // A desktop on a connection of the test's own, whose waits for the server are counted.
     auto owned = XcbConnection::open();
     ASSERT_NE(owned, nullptr);
@@ -250,6 +251,42 @@ TEST_F(X11DesktopTest, APasteReadsTheFrontTheWindowManagerAnnouncedAndNeverAClos
         EXPECT_TRUE(front && front->pid == second.pid());
     }
     EXPECT_EQ(connection.answersAwaited(), awaited) << "a paste waited for the server";
+
+    // Another window manager takes over and names the first window, then
+    // goes: its word no longer stands, the focus (still on the second) does.
+    auto other = XcbConnection::open();
+    ASSERT_NE(other, nullptr);
+    const xcb_atom_t checkAtom = other->atom(XcbConnection::Atom::netSupportingWmCheck);
+    const xcb_atom_t activeAtom = other->atom(XcbConnection::Atom::netActiveWindow);
+    const auto openboxCheck = other->cardinals(other->root(), checkAtom, XCB_ATOM_WINDOW);
+    ASSERT_TRUE(openboxCheck && openboxCheck->size() == 1);
+    const auto setWindowProperty = [&](xcb_window_t window, xcb_atom_t property, xcb_window_t value) {
+        xcb_change_property(other->raw(), XCB_PROP_MODE_REPLACE, window, property, XCB_ATOM_WINDOW, 32, 1,
+                            &value);
+    };
+    const xcb_window_t check = xcb_generate_id(other->raw());
+    xcb_create_window(other->raw(), XCB_COPY_FROM_PARENT, check, other->root(), 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    setWindowProperty(check, checkAtom, check);
+    setWindowProperty(other->root(), checkAtom, check);
+    count = announcements;
+    setWindowProperty(other->root(), activeAtom, firstWindow.window());
+    ASSERT_TRUE(other->isAlive());
+    ASSERT_TRUE(runUntil([&] { return announcements > count; }));
+    const auto named = x11.frontWindow();
+    EXPECT_TRUE(named && named->pid == first.pid());
+    xcb_destroy_window(other->raw(), check);
+    ASSERT_TRUE(other->isAlive());
+    ASSERT_TRUE(connection.isAlive());
+    const auto withoutIt = x11.frontWindow();
+    EXPECT_TRUE(withoutIt && withoutIt->pid == second.pid())
+        << "the word of a window manager gone still stands";
+    // Openbox's word again.
+    setWindowProperty(other->root(), checkAtom, (*openboxCheck)[0]);
+    count = announcements;
+    setWindowProperty(other->root(), activeAtom, secondWindow.window());
+    ASSERT_TRUE(other->isAlive());
+    ASSERT_TRUE(runUntil([&] { return announcements > count; }));
 
     // The front window closes; the window manager has not said anything yet.
     // Its destruction has reached the desktop's connection, unread.
