@@ -242,19 +242,16 @@ TEST_F(OnSway, PastesIntoATerminalAtTheShellsPrompt) {
     const std::string line = "echo " + clip;
     Program mainApp(onWayland(sway, {QUILLORY_MAIN_APP_STANDIN, "--clip", line + "\n"}));
     ASSERT_TRUE(mainApp.waitForLine("clip"));
-    const std::string folder = linux_test::freshFolder();
-    const std::string ready = folder + "/ready";
-    const std::string typed = folder + "/typed";
-    const std::string script = "touch '" + ready + "'\nIFS= read -r line\nprintf '%s' \"$line\" > '" + typed +
-                               ".part' && mv '" + typed + ".part' '" + typed + "'\n";
-    linux_test::writeText(folder + "/read-a-line", script);
-    Program terminal(onWayland(sway, {"lxterminal", "--no-remote", "-e", "sh " + folder + "/read-a-line"}));
-    ASSERT_TRUE(desktop_test::runUntil([&] { return g_file_test(ready.c_str(), G_FILE_TEST_EXISTS); }, 30));
+    const auto reader = linux_test::writeLineReader();
+    Program terminal(onWayland(sway, {"lxterminal", "--no-remote", "-e", "sh " + reader.script}));
+    ASSERT_TRUE(
+        desktop_test::runUntil([&] { return g_file_test(reader.ready.c_str(), G_FILE_TEST_EXISTS); }, 30));
     // In front as it opened.
     EXPECT_EQ(callOnce("Paste").value, true);
-    EXPECT_TRUE(desktop_test::runUntil([&] { return g_file_test(typed.c_str(), G_FILE_TEST_EXISTS); }, 30))
+    EXPECT_TRUE(
+        desktop_test::runUntil([&] { return g_file_test(reader.typed.c_str(), G_FILE_TEST_EXISTS); }, 30))
         << "nothing reached the prompt";
-    EXPECT_EQ(linux_test::readText(typed), line);
+    EXPECT_EQ(linux_test::readText(reader.typed), line);
     if (logsToStandardError()) {
         EXPECT_EQ(agent->count("Pasting with ctrl+shift+v into lxterminal, a terminal."), 1) << agent->log();
     }
