@@ -73,7 +73,8 @@ bool hasChild(pid_t parent) {
 // What the bench waits for here sends no event to its main loop: checked
 // every 50 ms.
 bool waitFor(const std::function<bool()>& condition, double seconds) {
-    const guint tick = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    const guint tick = g_timeout_add(
+        50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     const bool held = iterateUntil(condition, seconds);
     g_source_remove(tick);
     return held;

@@ -14,38 +14,21 @@
 #include <cstdlib>
 
 #include "BenchServices.h"
+#include "FloorContract.h"
+#include "MonotonicSleep.h"
+
+using quillory_bench::monotonicAfter;
+using quillory_bench::sleepUntil;
 
 namespace {
 
-constexpr const char* busName = "me.ombrel.quillory.bench.Floor";
-constexpr const char* objectPath = "/me/ombrel/quillory/bench/Floor";
-constexpr const char* introspection =
-    "<node><interface name='me.ombrel.quillory.bench.Floor'>"
-    "<method name='Paste'><arg type='b' name='reply' direction='out'/></method>"
-    "</interface></node>";
-
-constexpr long delayNs = 30'000'000;
-constexpr long keyPauseNs = 8'000'000;
+using namespace quillory_bench::floor;
 constexpr xcb_keysym_t keysymControlL = 0xffe3;
 constexpr xcb_keysym_t keysymV = 0x0076;
 
 xcb_connection_t* display = nullptr;
 xcb_keycode_t control = 0;
 xcb_keycode_t v = 0;
-
-void sleepUntil(const timespec& deadline) {
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
-}
-
-timespec after(long nanoseconds) {
-    timespec at{};
-    clock_gettime(CLOCK_MONOTONIC, &at);
-    at.tv_nsec += nanoseconds;
-    at.tv_sec += at.tv_nsec / 1'000'000'000;
-    at.tv_nsec %= 1'000'000'000;
-    return at;
-}
 
 void post(std::uint8_t type, xcb_keycode_t key) {
     xcb_test_fake_input(display, type, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
@@ -54,13 +37,13 @@ void post(std::uint8_t type, xcb_keycode_t key) {
 
 void answer(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
             GDBusMethodInvocation* invocation, gpointer) {
-    sleepUntil(after(delayNs));
+    sleepUntil(monotonicAfter(delayNs));
     post(XCB_KEY_PRESS, control);
-    sleepUntil(after(keyPauseNs));
+    sleepUntil(monotonicAfter(keyPauseNs));
     post(XCB_KEY_PRESS, v);
-    sleepUntil(after(keyPauseNs));
+    sleepUntil(monotonicAfter(keyPauseNs));
     post(XCB_KEY_RELEASE, v);
-    sleepUntil(after(keyPauseNs));
+    sleepUntil(monotonicAfter(keyPauseNs));
     post(XCB_KEY_RELEASE, control);
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(b)", TRUE));
 }

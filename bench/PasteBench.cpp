@@ -20,6 +20,7 @@
 
 #include "BenchServices.h"
 #include "BusBench.h"
+#include "PasteTiming.h"
 
 namespace quillory_bench {
 
@@ -27,14 +28,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double frontDelayMs = 30;
-constexpr double reactivateDelayMs = 90;
-constexpr int warmUpPastes = 5;
-// After each paste the agent checks the permission once more, 0.15 s after
-// its reply; the next paste starts after that, so the two never meet.
-constexpr double pauseBetweenPastes = 0.16;
-// What the agent needs to hear of an activation before it counts on it.
-constexpr double trackerSettleSeconds = 0.3;
+using namespace paste_timing;
 
 constexpr std::uint32_t keysymControlL = 0xffe3;
 constexpr std::uint32_t keysymV = 0x0076;

@@ -19,19 +19,16 @@
 #include <cstring>
 
 #include "BenchServices.h"
+#include "FloorContract.h"
+#include "MonotonicSleep.h"
 #include "virtual-keyboard-unstable-v1-client.h"
+
+using quillory_bench::monotonicAfter;
+using quillory_bench::sleepUntil;
 
 namespace {
 
-constexpr const char* busName = "me.ombrel.quillory.bench.Floor";
-constexpr const char* objectPath = "/me/ombrel/quillory/bench/Floor";
-constexpr const char* introspection =
-    "<node><interface name='me.ombrel.quillory.bench.Floor'>"
-    "<method name='Paste'><arg type='b' name='reply' direction='out'/></method>"
-    "</interface></node>";
-
-constexpr long delayNs = 30'000'000;
-constexpr long keyPauseNs = 8'000'000;
+using namespace quillory_bench::floor;
 
 wl_display* display = nullptr;
 wl_seat* seat = nullptr;
@@ -41,20 +38,6 @@ std::uint32_t control = 0;  // evdev codes
 std::uint32_t v = 0;
 std::uint32_t controlMask = 0;
 
-void sleepUntil(const timespec& deadline) {
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-    }
-}
-
-timespec after(long nanoseconds) {
-    timespec at{};
-    clock_gettime(CLOCK_MONOTONIC, &at);
-    at.tv_nsec += nanoseconds;
-    at.tv_sec += at.tv_nsec / 1'000'000'000;
-    at.tv_nsec %= 1'000'000'000;
-    return at;
-}
-
 void key(std::uint32_t code, bool down) {
     zwp_virtual_keyboard_v1_key(keyboard, 0, code,
                                 down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
@@ -62,17 +45,17 @@ void key(std::uint32_t code, bool down) {
 
 void answer(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
             GDBusMethodInvocation* invocation, gpointer) {
-    sleepUntil(after(delayNs));
+    sleepUntil(monotonicAfter(delayNs));
     key(control, true);
     zwp_virtual_keyboard_v1_modifiers(keyboard, controlMask, 0, 0, 0);
     wl_display_flush(display);
-    sleepUntil(after(keyPauseNs));
+    sleepUntil(monotonicAfter(keyPauseNs));
     key(v, true);
     wl_display_flush(display);
-    sleepUntil(after(keyPauseNs));
+    sleepUntil(monotonicAfter(keyPauseNs));
     key(v, false);
     wl_display_flush(display);
-    sleepUntil(after(keyPauseNs));
+    sleepUntil(monotonicAfter(keyPauseNs));
     key(control, false);
     zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
     wl_display_flush(display);

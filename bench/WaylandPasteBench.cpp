@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "BusBench.h"
+#include "PasteTiming.h"
 
 namespace quillory_bench {
 
@@ -19,14 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double frontDelayMs = 30;
-constexpr double reactivateDelayMs = 90;
-constexpr int warmUpPastes = 5;
-// After each paste the agent checks the permission once more, 0.15 s after
-// its reply; the next paste starts after that, so the two never meet.
-constexpr double pauseBetweenPastes = 0.16;
-// What the agent needs to hear of an activation before it counts on it.
-constexpr double trackerSettleSeconds = 0.3;
+using namespace paste_timing;
 
 // A window of tools/, as a native Wayland window; its lines read as they come.
 class Window {

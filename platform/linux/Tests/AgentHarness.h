@@ -227,6 +227,11 @@ protected:
     // Waits until the agent holds no more threads and descriptors than at
     // `rest`, and checks that it grew by no more than allocator slack.
     void expectAsLeanAs(const Usage& rest);
+    // Kills the desktop's server (an X display, a compositor) while ten
+    // clients ping and paste: pings stay true, pastes turn false for good,
+    // the agent logs `lostLine` once, keeps serving and idles between
+    // requests rather than spinning on the dead connection.
+    void expectServingThroughTheLossOf(Child& server, const std::string& lostLine);
 
     Environment agentEnvironment;
     GDBusConnection* bus = nullptr;

@@ -283,25 +283,18 @@ TEST_F(HelperOnTheDesktop, PastesIntoATerminalAtTheShellsPrompt) {
     const std::string line = "echo " + clip;
     Program mainApp({QUILLORY_MAIN_APP_STANDIN, "--clip", line + "\n"});
     ASSERT_TRUE(mainApp.waitForLine("window ") && mainApp.waitForLine("clip"));
-    const std::string folder = linux_test::freshFolder();
-    const std::string ready = folder + "/ready";
-    const std::string typed = folder + "/typed";
-    // The shell says when it waits at its prompt, and writes the line it read
-    // whole.
-    const std::string script = "touch '" + ready + "'\nIFS= read -r line\nprintf '%s' \"$line\" > '" + typed +
-                               ".part' && mv '" + typed + ".part' '" + typed + "'\n";
-    linux_test::writeText(folder + "/read-a-line", script);
-    Program terminal({"lxterminal", "--no-remote", "-e", "sh " + folder + "/read-a-line"});
-    ASSERT_TRUE(runUntil([&] { return g_file_test(ready.c_str(), G_FILE_TEST_EXISTS); }, 30));
+    const auto reader = linux_test::writeLineReader();
+    Program terminal({"lxterminal", "--no-remote", "-e", "sh " + reader.script});
+    ASSERT_TRUE(runUntil([&] { return g_file_test(reader.ready.c_str(), G_FILE_TEST_EXISTS); }, 30));
     const auto window = desktop_test::windowOfProcess(terminal.pid());
     ASSERT_TRUE(window);
     switchTo(*window);
     ASSERT_NE(startAgent(), 0);
 
     EXPECT_EQ(callOnce("Paste").value, true);
-    EXPECT_TRUE(runUntil([&] { return g_file_test(typed.c_str(), G_FILE_TEST_EXISTS); }, 30))
+    EXPECT_TRUE(runUntil([&] { return g_file_test(reader.typed.c_str(), G_FILE_TEST_EXISTS); }, 30))
         << "nothing reached the prompt";
-    EXPECT_EQ(linux_test::readText(typed), line);
+    EXPECT_EQ(linux_test::readText(reader.typed), line);
     EXPECT_EQ(desktop_test::keysDown(), 0) << "Shift or Control left pressed";
 }
 

@@ -39,7 +39,7 @@ TEST(Files, DescribeRemoveAndFindItemsAsTheyAreWithLinksToo) {
 
     const auto attributes = files.attributesOfItem(file, &error);
     ASSERT_TRUE(attributes);
-    struct stat status{};
+    struct stat status {};
     ::stat(file.c_str(), &status);
     EXPECT_EQ(attributes->fileSystemFileNumber, status.st_ino);
     EXPECT_EQ(attributes->modificationDate,

@@ -21,7 +21,8 @@ namespace linux_test {
 inline bool waitUntil(const std::function<bool()>& condition, double seconds = 10) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     GSource* tick = g_timeout_source_new(5);
-    g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
+    g_source_set_callback(
+        tick, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr, nullptr);
     g_source_attach(tick, nullptr);
     bool held = condition();
     while (!held && std::chrono::steady_clock::now() < deadline) {
@@ -61,6 +62,22 @@ inline std::string readText(const std::string& path) {
 inline std::string freshFolder() {
     std::string pattern = std::string(g_getenv("HOME")) + "/test.XXXXXX";
     return g_mkdtemp(pattern.data()) != nullptr ? pattern : "";
+}
+
+// A shell script for a terminal to run: it creates `ready` when it waits at
+// its prompt, then writes the line it read, whole, to `typed`.
+struct LineReader {
+    std::string ready;
+    std::string typed;
+    std::string script;
+};
+inline LineReader writeLineReader() {
+    const std::string folder = freshFolder();
+    LineReader reader{folder + "/ready", folder + "/typed", folder + "/read-a-line"};
+    writeText(reader.script, "touch '" + reader.ready + "'\nIFS= read -r line\nprintf '%s' \"$line\" > '" +
+                                 reader.typed + ".part' && mv '" + reader.typed + ".part' '" + reader.typed +
+                                 "'\n");
+    return reader;
 }
 
 // An application bundle at `path` with that identifier, whose executable,
