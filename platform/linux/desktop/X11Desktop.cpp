@@ -24,6 +24,7 @@ X11Desktop::X11Desktop(std::unique_ptr<XcbConnection> connection)
     connection_->setEventHandler([this](const xcb_generic_event_t& event) { handleEvent(event); });
     connection_->addLostHandler([this] { alerts_.displayLost(); });
     if (auto active = activeWindow(); active && *active != XCB_NONE) {
+        learnFront(*active);
         remember(*active);
         lastAnnounced_ = history_.front();
     }
@@ -37,10 +38,21 @@ xcb_window_t firstWindow(const std::optional<std::vector<std::uint32_t>>& values
 
 }  // namespace
 
+std::optional<FrontWindow> X11Desktop::frontWindow() {
+    // What the server has already sent, read without waiting for it: another
+    // window announced, or the known one gone.
+    connection_->dispatchEvents();
+    if (connection_->isLost()) {
+        knownFront_.reset();
+        return std::nullopt;
+    }
+    if (knownFront_) return knownFront_;
+    return askFront();
+}
+
 // The questions of each step go to the server together: a paste waits for
 // the answer, one round trip per step rather than one per question.
-std::optional<FrontWindow> X11Desktop::frontWindow() {
-    knownFront_.reset();
+std::optional<FrontWindow> X11Desktop::askFront() {
     if (connection_->isLost()) return std::nullopt;
     const xcb_atom_t check = connection_->atom(Atom::netSupportingWmCheck);
     auto askedCheck = connection_->askCardinals(connection_->root(), check, XCB_ATOM_WINDOW);
@@ -52,6 +64,9 @@ std::optional<FrontWindow> X11Desktop::frontWindow() {
     // The window manager clears the property for a moment while it switches;
     // the window before still stands for the front.
     xcb_window_t window = active != XCB_NONE ? active : history_.empty() ? XCB_NONE : history_.front().window;
+    // Watched before the questions go, so that once they are answered its
+    // going cannot pass unheard.
+    if (active != XCB_NONE) watch(active, checkWindow);
     // A window manager that has gone leaves the root's property behind, but
     // not its own window.
     auto askedCheckAgain = connection_->askCardinals(checkWindow, check, XCB_ATOM_WINDOW);
@@ -62,6 +77,60 @@ std::optional<FrontWindow> X11Desktop::frontWindow() {
         window = focusedTopLevel();
         questions = ask(window);
     }
+    auto front = describe(window, questions);
+    if (!front) return std::nullopt;
+    // Without a window manager nothing announces a change of focus.
+    if (managed && active != XCB_NONE) {
+        remember(active, front->pid);
+        knownFront_ = front;
+    }
+    return front;
+}
+
+void X11Desktop::learnFront(xcb_window_t window) {
+    auto rootCheck = askRootCheck();
+    const xcb_window_t checkWindow = firstWindow(connection_->cardinals(rootCheck, XCB_ATOM_WINDOW));
+    if (checkWindow == XCB_NONE) return;
+    watch(window, checkWindow);
+    auto checkAgain = connection_->askCardinals(checkWindow, connection_->atom(Atom::netSupportingWmCheck),
+                                                XCB_ATOM_WINDOW);
+    Questions questions = ask(window);
+    const bool managed = firstWindow(connection_->cardinals(checkAgain, XCB_ATOM_WINDOW)) == checkWindow;
+    auto front = describe(window, questions);
+    if (managed && front) knownFront_ = front;
+}
+
+void X11Desktop::watch(xcb_window_t window, xcb_window_t check) {
+    if (window != watchedWindow_) {
+        // One window at a time: the others' changes would wake the agent for nothing.
+        connection_->selectEvents(watchedWindow_, XCB_EVENT_MASK_NO_EVENT);
+        connection_->selectEvents(window, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+        watchedWindow_ = window;
+    }
+    if (check != watchedCheck_) {
+        connection_->selectEvents(check, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+        watchedCheck_ = check;
+    }
+}
+
+void X11Desktop::forgetFrontOnDestruction(const xcb_generic_event_t& event) {
+    const bool destroyed = (event.response_type & ~0x80) == XCB_DESTROY_NOTIFY;
+    const xcb_window_t window = destroyed ? reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window
+                                          : reinterpret_cast<const xcb_unmap_notify_event_t&>(event).window;
+    if (window == watchedCheck_) {
+        // The window manager has gone: without it the front is the focus.
+        if (!destroyed) return;
+        watchedCheck_ = XCB_NONE;
+        knownFront_.reset();
+        return;
+    }
+    if (window != watchedWindow_) return;
+    // Its id may come back with another window, which must be watched anew.
+    if (destroyed) watchedWindow_ = XCB_NONE;
+    if (knownFront_ && knownFront_->window == window) knownFront_.reset();
+}
+
+std::optional<FrontWindow> X11Desktop::describe(xcb_window_t window, Questions& questions) {
     const bool exists = connection_->windowExists(questions.attributes);
     FrontWindow front;
     front.window = window;
@@ -70,7 +139,6 @@ std::optional<FrontWindow> X11Desktop::frontWindow() {
     front.applicationId = connection_->text(questions.applicationId, connection_->atom(Atom::utf8String));
     const auto wmClass = connection_->text(questions.windowClass, XCB_ATOM_STRING);
     if (window == XCB_NONE || !exists || connection_->isLost()) return std::nullopt;
-    if (managed && active != XCB_NONE) remember(active, front.pid);
     if (wmClass) {
         // Instance name, NUL, class name, NUL.
         const std::size_t end = wmClass->find('\0');
@@ -80,8 +148,6 @@ std::optional<FrontWindow> X11Desktop::frontWindow() {
             if (!className.empty()) front.windowClass = className;
         }
     }
-    // Without a window manager nothing announces a change of focus.
-    if (managed && active != XCB_NONE) knownFront_ = front;
     return front;
 }
 
@@ -98,7 +164,7 @@ X11Desktop::Questions X11Desktop::ask(xcb_window_t window) {
 PasteShortcutChoice X11Desktop::frontPasteShortcut() {
     // The target was chosen a moment ago from the front; unless the window
     // manager has announced another window since, the keys go to that one.
-    const auto front = knownFront_ ? knownFront_ : frontWindow();
+    const auto front = knownFront_ ? knownFront_ : askFront();
     return pasteShortcuts_.choose(front ? front->applicationId : std::nullopt,
                                   front ? front->windowClass : std::nullopt);
 }
@@ -179,10 +245,14 @@ bool X11Desktop::activateX11Window(xcb_window_t window, XcbConnection::Asked roo
 
 void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
     keyboard_.handleEvent(event);
-    if ((event.response_type & ~0x80) != XCB_PROPERTY_NOTIFY) return;
+    const auto type = event.response_type & ~0x80;
+    if (type == XCB_DESTROY_NOTIFY || type == XCB_UNMAP_NOTIFY) forgetFrontOnDestruction(event);
+    if (type != XCB_PROPERTY_NOTIFY) return;
     const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
-    if (notify.window != connection_->root() || notify.atom != connection_->atom(Atom::netActiveWindow))
-        return;
+    if (notify.window != connection_->root()) return;
+    // Another window manager, or none.
+    if (notify.atom == connection_->atom(Atom::netSupportingWmCheck)) knownFront_.reset();
+    if (notify.atom != connection_->atom(Atom::netActiveWindow)) return;
     auto active = activeWindow();
     // The window manager may say the same window again; that one is still
     // known.
@@ -196,7 +266,12 @@ void X11Desktop::handleEvent(const xcb_generic_event_t& event) {
         lastAnnounced_ = {};
         return;
     }
-    remember(*active);
+    // Read now, while nobody waits, rather than at the paste.
+    if (!knownFront_) learnFront(*active);
+    if (knownFront_)
+        remember(*active, knownFront_->pid);
+    else
+        remember(*active);
     const Activated now{*active, history_.front().pid};
     if (now.window == lastAnnounced_.window && now.pid == lastAnnounced_.pid) return;
     lastAnnounced_ = now;

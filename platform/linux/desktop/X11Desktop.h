@@ -66,6 +66,17 @@ private:
         XcbConnection::Asked windowClass;
     };
     Questions ask(xcb_window_t window);
+    // The front window that `questions` asked about; none when it is gone.
+    std::optional<FrontWindow> describe(xcb_window_t window, Questions& questions);
+    // The front window as the server says it is now; round trips.
+    std::optional<FrontWindow> askFront();
+    // Read at the window manager's announcement, so that a paste need not ask.
+    void learnFront(xcb_window_t window);
+    // From now on the desktop hears when `window`, or the window manager
+    // whose check window `check` is, goes away.
+    void watch(xcb_window_t window, xcb_window_t check);
+    // The known front no longer stands when its window or the window manager goes.
+    void forgetFrontOnDestruction(const xcb_generic_event_t& event);
 
     // The paste shortcut of the window in front, which receives the keys.
     PasteShortcutChoice frontPasteShortcut();
@@ -79,9 +90,12 @@ private:
     std::deque<Activated> history_;
     Activated lastAnnounced_;
     // The front window as last read from the window manager, until it
-    // announces another: the window a paste's keys go to, known without a
-    // question to the server.
+    // announces another or the window or the window manager goes: the window
+    // a paste's keys go to, known without a question to the server.
     std::optional<FrontWindow> knownFront_;
+    // The windows whose going the desktop hears of.
+    xcb_window_t watchedWindow_ = XCB_NONE;
+    xcb_window_t watchedCheck_ = XCB_NONE;
 };
 
 }  // namespace platform::linux_desktop

@@ -170,6 +170,7 @@ void XcbConnection::addLostHandler(std::function<void()> handler) {
 
 bool XcbConnection::isAlive() {
     if (isLost_) return false;
+    ++answersAwaited_;
     xcb_generic_error_t* error = nullptr;
     xcb_get_input_focus_reply_t* reply =
         xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), &error);
@@ -207,6 +208,10 @@ bool XcbConnection::hasQueuedEvents() {
 }
 
 void XcbConnection::dispatchEvents() {
+    // An event handler that asks for the events already read would otherwise
+    // handle later events before it has finished with its own.
+    if (dispatching_) return;
+    dispatching_ = true;
     while (!isLost_) {
         xcb_generic_event_t* event = nullptr;
         if (!queued_.empty()) {
@@ -219,6 +224,7 @@ void XcbConnection::dispatchEvents() {
         if (eventHandler_) eventHandler_(*event);
         std::free(event);
     }
+    dispatching_ = false;
     noticeError();
 }
 
@@ -230,6 +236,7 @@ xcb_timestamp_t XcbConnection::serverTime() {
     xcb_change_property(connection_, XCB_PROP_MODE_APPEND, timestampWindow_, probe, XCB_ATOM_STRING, 8, 0,
                         nullptr);
     xcb_flush(connection_);
+    ++answersAwaited_;
     while (xcb_generic_event_t* event = xcb_wait_for_event(connection_)) {
         if ((event->response_type & ~0x80) == XCB_PROPERTY_NOTIFY) {
             auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event);
@@ -300,6 +307,7 @@ std::optional<std::vector<std::uint32_t>> XcbConnection::cardinals(Asked& asked,
     if (isLost_ || !asked.wasAsked()) return std::nullopt;
     // A window that has gone answers with an error, taken here so that it
     // does not reach the event handler.
+    ++answersAwaited_;
     xcb_generic_error_t* error = nullptr;
     xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, {asked.take()}, &error);
     std::free(error);
@@ -318,6 +326,7 @@ std::optional<std::vector<std::uint32_t>> XcbConnection::cardinals(Asked& asked,
 
 std::optional<std::string> XcbConnection::text(Asked& asked, xcb_atom_t type) {
     if (isLost_ || !asked.wasAsked()) return std::nullopt;
+    ++answersAwaited_;
     xcb_generic_error_t* error = nullptr;
     xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, {asked.take()}, &error);
     std::free(error);
@@ -336,6 +345,7 @@ std::optional<std::string> XcbConnection::text(Asked& asked, xcb_atom_t type) {
 
 bool XcbConnection::windowExists(Asked& asked, bool mustBeViewable) {
     if (isLost_ || !asked.wasAsked()) return false;
+    ++answersAwaited_;
     xcb_generic_error_t* error = nullptr;
     xcb_get_window_attributes_reply_t* reply =
         xcb_get_window_attributes_reply(connection_, {asked.take()}, &error);
@@ -349,6 +359,7 @@ bool XcbConnection::windowExists(Asked& asked, bool mustBeViewable) {
 std::vector<xcb_window_t> XcbConnection::children(xcb_window_t window, xcb_window_t* parent) {
     if (parent != nullptr) *parent = XCB_NONE;
     if (isLost_ || window == XCB_NONE) return {};
+    ++answersAwaited_;
     xcb_generic_error_t* error = nullptr;
     xcb_query_tree_reply_t* reply =
         xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), &error);
@@ -362,6 +373,12 @@ std::vector<xcb_window_t> XcbConnection::children(xcb_window_t window, xcb_windo
     std::vector<xcb_window_t> result(data, data + xcb_query_tree_children_length(reply));
     std::free(reply);
     return result;
+}
+
+void XcbConnection::selectEvents(xcb_window_t window, std::uint32_t mask) {
+    if (isLost_ || window == XCB_NONE) return;
+    // A window gone meanwhile answers with an error event, which nobody handles.
+    xcb_change_window_attributes(connection_, window, XCB_CW_EVENT_MASK, &mask);
 }
 
 }  // namespace platform::linux_desktop

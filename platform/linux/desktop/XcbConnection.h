@@ -98,8 +98,15 @@ public:
     bool windowExists(Asked& asked, bool mustBeViewable = false);
     // Children of `window`, bottom of the stack first; empty when it is gone.
     std::vector<xcb_window_t> children(xcb_window_t window, xcb_window_t* parent = nullptr);
+    // Replaces this connection's event mask on `window`; no answer to wait for.
+    void selectEvents(xcb_window_t window, std::uint32_t mask);
+    // How many answers of the server the questions above have waited for:
+    // what a caller that must not wait can be checked against.
+    std::uint64_t answersAwaited() const { return answersAwaited_; }
 
-    // Called by the main-context source.
+    // Called by the main-context source, and by whoever needs what the server
+    // has already said: reads without waiting. Does nothing when called from
+    // the event handler.
     bool hasQueuedEvents();
     void dispatchEvents();
     bool isReadable() const;
@@ -117,6 +124,8 @@ private:
     bool hasXTest_ = false;
     std::optional<std::uint8_t> xkbEventBase_;
     bool isLost_ = false;
+    bool dispatching_ = false;
+    std::uint64_t answersAwaited_ = 0;
     std::map<Atom, xcb_atom_t> atoms_;
     std::deque<xcb_generic_event_t*> queued_;
     std::function<void(const xcb_generic_event_t&)> eventHandler_;

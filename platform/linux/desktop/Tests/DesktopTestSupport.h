@@ -79,6 +79,7 @@ class WindowManager {
 public:
     WindowManager();
     bool isRunning() const { return isRunning_; }
+    pid_t pid() const { return openbox_.pid(); }
 
 private:
     Program openbox_;

@@ -1,6 +1,7 @@
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -14,6 +15,7 @@
 #include "LinuxDesktop.h"
 #include "LinuxWorkspace.h"
 #include "PasteShortcut.h"
+#include "X11Desktop.h"
 #include "XcbConnection.h"
 #include "XcbXkb.h"
 #include "platform/Dispatch.h"
@@ -21,9 +23,13 @@
 using namespace desktop_test;
 using platform::linux_desktop::Desktop;
 using platform::linux_desktop::FrontWindow;
+using platform::linux_desktop::X11Desktop;
 using platform::linux_desktop::XcbConnection;
 
 namespace {
+
+// The window manager every test of this program runs with.
+WindowManager* windowManager = nullptr;
 
 class X11DesktopTest : public testing::Test {
 protected:
@@ -80,6 +86,7 @@ public:
     }
 
     std::string id() const { return std::to_string(window_); }
+    xcb_window_t window() const { return window_; }
     // Whether the window manager has shown the window (it then takes
     // activation requests for it); asks again if not: a window manager
     // still starting up may miss the first request.
@@ -210,6 +217,85 @@ TEST_F(X11DesktopTest, AWindowWithoutAProcessEndsItsApplicationWhenClosedAProces
     EXPECT_TRUE(withProcess->isTerminated());
 }
 
+TEST_F(X11DesktopTest, APasteReadsTheFrontTheWindowManagerAnnouncedNeverAClosedWindowNorOneOfAManagerGone) {
+    // A desktop on a connection of the test's own, whose waits for the server are counted.
+    auto owned = XcbConnection::open();
+    ASSERT_NE(owned, nullptr);
+    XcbConnection& connection = *owned;
+    X11Desktop x11(std::move(owned));
+    std::size_t announcements = 0;
+    x11.watchActivations([&] { ++announcements; });
+    Program first({"sleep", "600"});
+    Program second({"sleep", "600"});
+    BareWindow firstWindow(first.pid());
+    BareWindow secondWindow(second.pid());
+    ASSERT_TRUE(runUntil([&] { return firstWindow.show() && secondWindow.show(); }));
+    desktop_test::switchTo(firstWindow.id());
+    std::size_t count = announcements;
+    desktop_test::switchTo(secondWindow.id());
+    ASSERT_TRUE(runUntil([&] { return announcements > count; }));
+
+    // The window manager stopped, nothing more is announced; what the server
+    // sent meanwhile is read as the agent's main loop would.
+    ASSERT_NE(windowManager, nullptr);
+    ASSERT_EQ(kill(windowManager->pid(), SIGSTOP), 0);
+    struct Resume {
+        ~Resume() { kill(windowManager->pid(), SIGCONT); }
+    } resume;
+    ASSERT_TRUE(connection.isAlive());
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    const std::uint64_t awaited = connection.answersAwaited();
+    for (int paste = 0; paste < 3; ++paste) {
+        const auto front = x11.frontWindow();
+        EXPECT_TRUE(front && front->pid == second.pid());
+    }
+    EXPECT_EQ(connection.answersAwaited(), awaited) << "a paste waited for the server";
+
+    // Another window manager takes over and names the first window, then
+    // goes: its word no longer stands, the focus (still on the second) does.
+    auto other = XcbConnection::open();
+    ASSERT_NE(other, nullptr);
+    const xcb_atom_t checkAtom = other->atom(XcbConnection::Atom::netSupportingWmCheck);
+    const xcb_atom_t activeAtom = other->atom(XcbConnection::Atom::netActiveWindow);
+    const auto openboxCheck = other->cardinals(other->root(), checkAtom, XCB_ATOM_WINDOW);
+    ASSERT_TRUE(openboxCheck && openboxCheck->size() == 1);
+    const auto setWindowProperty = [&](xcb_window_t window, xcb_atom_t property, xcb_window_t value) {
+        xcb_change_property(other->raw(), XCB_PROP_MODE_REPLACE, window, property, XCB_ATOM_WINDOW, 32, 1,
+                            &value);
+    };
+    const xcb_window_t check = xcb_generate_id(other->raw());
+    xcb_create_window(other->raw(), XCB_COPY_FROM_PARENT, check, other->root(), 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    setWindowProperty(check, checkAtom, check);
+    setWindowProperty(other->root(), checkAtom, check);
+    count = announcements;
+    setWindowProperty(other->root(), activeAtom, firstWindow.window());
+    ASSERT_TRUE(other->isAlive());
+    ASSERT_TRUE(runUntil([&] { return announcements > count; }));
+    const auto named = x11.frontWindow();
+    EXPECT_TRUE(named && named->pid == first.pid());
+    xcb_destroy_window(other->raw(), check);
+    ASSERT_TRUE(other->isAlive());
+    ASSERT_TRUE(connection.isAlive());
+    const auto withoutIt = x11.frontWindow();
+    EXPECT_TRUE(withoutIt && withoutIt->pid == second.pid())
+        << "the word of a window manager gone still stands";
+    // Openbox's word again.
+    setWindowProperty(other->root(), checkAtom, (*openboxCheck)[0]);
+    count = announcements;
+    setWindowProperty(other->root(), activeAtom, secondWindow.window());
+    ASSERT_TRUE(other->isAlive());
+    ASSERT_TRUE(runUntil([&] { return announcements > count; }));
+
+    // The front window closes; the window manager has not said anything yet.
+    // Its destruction has reached the desktop's connection, unread.
+    secondWindow.close();
+    ASSERT_TRUE(connection.isAlive());
+    const auto afterClosing = x11.frontWindow();
+    EXPECT_FALSE(afterClosing && afterClosing->pid == second.pid()) << "the closed window is still known";
+}
+
 TEST_F(X11DesktopTest, ControlVPastesIntoAGtkFieldWhateverTheLayoutsAndTheGroupInUse) {
     KeyboardLayouts layouts;
     Program target({QUILLORY_PASTE_TARGET});
@@ -260,7 +346,8 @@ TEST_F(X11DesktopTest, ControlVPastesIntoAGtkFieldWhateverTheLayoutsAndTheGroupI
     EXPECT_FALSE(postCommandV(desktop->keyboardEvents()));
 }
 
-TEST_F(X11DesktopTest, AnOverrideTurnsOneApplicationToShiftInsertAsTheUserSwitchesAndAMalformedOneChangesNothing) {
+TEST_F(X11DesktopTest,
+       AnOverrideTurnsOneApplicationToShiftInsertAsTheUserSwitchesAndAMalformedOneChangesNothing) {
     // The session's own configuration, never a file of the user's.
     const std::string overrides = platform::linux_desktop::PasteShortcuts::defaultOverrideFile();
     ASSERT_TRUE(g_str_has_prefix(overrides.c_str(), g_getenv("XDG_CONFIG_HOME")));
@@ -328,14 +415,20 @@ namespace {
 // Every test of this program runs with a window manager.
 class WindowManagerEnvironment : public testing::Environment {
 public:
-    void SetUp() override { windowManager_ = std::make_unique<WindowManager>(); }
-    void TearDown() override { windowManager_.reset(); }
+    void SetUp() override {
+        windowManager_ = std::make_unique<WindowManager>();
+        windowManager = windowManager_.get();
+    }
+    void TearDown() override {
+        windowManager = nullptr;
+        windowManager_.reset();
+    }
 
 private:
     std::unique_ptr<WindowManager> windowManager_;
 };
 
-[[maybe_unused]] testing::Environment* const windowManager =
+[[maybe_unused]] testing::Environment* const windowManagerEnvironment =
     testing::AddGlobalTestEnvironment(new WindowManagerEnvironment);
 
 }  // namespace
