@@ -11,16 +11,19 @@
 #include <time.h>
 #include <unistd.h>
 #include <wayland-client.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "BenchServices.h"
 #include "FloorContract.h"
 #include "MonotonicSleep.h"
+#include "desktop/WaylandKeymap.h"
 #include "virtual-keyboard-unstable-v1-client.h"
 
 using quillory_bench::monotonicAfter;
@@ -76,18 +79,6 @@ void removed(void*, wl_registry*, std::uint32_t) {}
 
 const wl_registry_listener registryListener = {announced, removed};
 
-// The key that types `keysym` alone in the first layout.
-std::uint32_t keyFor(xkb_keymap* keymap, xkb_keysym_t keysym) {
-    for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap); code <= xkb_keymap_max_keycode(keymap);
-         ++code) {
-        const xkb_keysym_t* symbols = nullptr;
-        if (code >= 8 && xkb_keymap_key_get_syms_by_level(keymap, code, 0, 0, &symbols) == 1 &&
-            symbols[0] == keysym)
-            return code - 8;
-    }
-    return 0;
-}
-
 }  // namespace
 
 int main() {
@@ -98,26 +89,26 @@ int main() {
     }
     wl_registry_add_listener(wl_display_get_registry(display), &registryListener, nullptr);
     wl_display_roundtrip(display);
-    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    xkb_keymap* keymap = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    const auto keymap = platform::linux_desktop::WaylandKeymap::fromDefaults();
     if (seat == nullptr || manager == nullptr || keymap == nullptr) {
         g_printerr("quillory-bench-wayland-floor: no virtual keyboard here\n");
         return 1;
     }
-    control = keyFor(keymap, XKB_KEY_Control_L);
-    v = keyFor(keymap, XKB_KEY_v);
-    controlMask = 1u << xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_CTRL);
-    char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-    const std::size_t size = std::strlen(text) + 1;
+    const auto controlKey = keymap->keyFor(XKB_KEY_Control_L);
+    const auto vKey = keymap->keyFor(XKB_KEY_v);
+    controlMask = keymap->modifierMask(XKB_MOD_NAME_CTRL);
+    const std::string& text = keymap->text();
     const int fd = memfd_create("floor-keymap", MFD_CLOEXEC);
-    if (fd < 0 || write(fd, text, size) != static_cast<ssize_t>(size) || control == 0 || v == 0) {
+    if (fd < 0 || write(fd, text.c_str(), text.size() + 1) != static_cast<ssize_t>(text.size() + 1) ||
+        !controlKey || !vKey) {
         g_printerr("quillory-bench-wayland-floor: no keymap for the virtual keyboard\n");
         return 1;
     }
-    std::free(text);
+    control = controlKey->evdevCode;
+    v = vKey->evdevCode;
     keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(manager, seat);
     zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
-                                   static_cast<std::uint32_t>(size));
+                                   static_cast<std::uint32_t>(text.size() + 1));
     close(fd);
     if (wl_display_roundtrip(display) < 0) {
         g_printerr("quillory-bench-wayland-floor: the compositor refused a virtual keyboard\n");
